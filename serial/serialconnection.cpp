@@ -1,0 +1,173 @@
+#include "serialconnection.h"
+
+#include <QFile>
+#include <QTimer>
+
+namespace {
+
+QSerialPort::StopBits stopBitsFromCode(int code)
+{
+    switch (code) {
+    case 1:
+        return QSerialPort::OneAndHalfStop;
+    case 2:
+        return QSerialPort::TwoStop;
+    default:
+        return QSerialPort::OneStop;
+    }
+}
+
+QSerialPort::Parity parityFromCode(int code)
+{
+    switch (code) {
+    case 1:
+        return QSerialPort::OddParity;
+    case 2:
+        return QSerialPort::EvenParity;
+    case 3:
+        return QSerialPort::MarkParity;
+    case 4:
+        return QSerialPort::SpaceParity;
+    default:
+        return QSerialPort::NoParity;
+    }
+}
+
+QSerialPort::FlowControl flowFromCode(int code)
+{
+    switch (code) {
+    case 1:
+        return QSerialPort::HardwareControl;
+    case 2:
+        return QSerialPort::SoftwareControl;
+    default:
+        return QSerialPort::NoFlowControl;
+    }
+}
+
+} // namespace
+
+// The inherited port object is never opened: every byte goes through the
+// owned `port`, which keeps the link's own interface (openPort, transmitMsg,
+// rxMsg) the only one the controller has to know.
+SerialConnection::SerialConnection(const QString &device, int baudRate, int dataBits, int stopBits,
+    int parity, int flowControl, int queryMode)
+    : timer(new QTimer(this))
+    , port(std::make_unique<QSerialPort>(device))
+    , portName(device)
+    , polling(queryMode == Polling)
+{
+    port->setBaudRate(baudRate);
+    port->setDataBits(static_cast<QSerialPort::DataBits>(dataBits));
+    port->setStopBits(stopBitsFromCode(stopBits));
+    port->setParity(parityFromCode(parity));
+    port->setFlowControl(flowFromCode(flowControl));
+
+    timer->setSingleShot(true);
+    if (polling) {
+        // An answer is whatever has arrived when the waiting time ends, so
+        // arriving bytes are not looked at before the timer fires.
+        connect(timer, &QTimer::timeout, this, &SerialConnection::readMsg);
+    } else {
+        connect(port.get(), &QSerialPort::readyRead, this, &SerialConnection::readMsg);
+        connect(timer, &QTimer::timeout, this, &SerialConnection::communicationsTimeout);
+    }
+}
+
+SerialConnection::~SerialConnection() = default;
+
+int SerialConnection::openPort()
+{
+    if (port->isOpen()) {
+        statusMsg = QStringLiteral("port already opened");
+        return 2;
+    }
+    if (port->open(QIODevice::ReadWrite)) {
+        statusMsg = port->errorString();
+        return 1;
+    }
+    statusMsg = QFile::exists(portName) ? port->errorString()
+                                        : QStringLiteral("file not found: %1").arg(portName);
+    return 0;
+}
+
+void SerialConnection::closePort()
+{
+    port->close();
+}
+
+void SerialConnection::flush()
+{
+    port->clear(QSerialPort::AllDirections);
+}
+
+void SerialConnection::transmitMsg(const QString &command, const QString &terminator, int timeout)
+{
+    if (command.isEmpty())
+        return;
+    send((command + terminator).toLatin1(), timeout);
+}
+
+void SerialConnection::transmitMsg(const char *data, int size, int timeout)
+{
+    send(QByteArray(data, size), timeout);
+}
+
+void SerialConnection::transmitMsg(
+    const QByteArray &data, const QByteArray &terminator, int timeout)
+{
+    if (data.isEmpty())
+        return;
+    send(data + terminator, timeout);
+}
+
+void SerialConnection::transmitMsg(const QByteArray &data, int timeout)
+{
+    if (data.isEmpty())
+        return;
+    send(data, timeout);
+}
+
+void SerialConnection::send(const QByteArray &bytes, int timeout)
+{
+    // A closed port is checked here rather than left to write(), which would
+    // also print a warning of its own for every command drained after close.
+    if (!port->isOpen()) {
+        rxMsg = QByteArrayLiteral("TX_ERROR: device not open");
+        emit endReception();
+        return;
+    }
+    if (port->write(bytes) == -1) {
+        rxMsg = "TX_ERROR: " + port->errorString().toLatin1();
+        emit endReception();
+        return;
+    }
+    // Hand the bytes to the device now, so that the waiting time starts when
+    // they leave rather than when the event loop next runs.
+    port->flush();
+    if (timeout != 0)
+        timer->start(timeout);
+}
+
+void SerialConnection::readMsg()
+{
+    rxMsg.clear();
+    // Take in what the device has received up to this very moment; the event
+    // loop may not have moved it into the port's buffer yet.
+    if (polling && port->isOpen())
+        port->waitForReadyRead(0);
+    const qint64 available = port->bytesAvailable();
+    if (available > 0)
+        rxMsg = port->read(available);
+    else if (available == 0)
+        rxMsg = QByteArrayLiteral("RX_ERROR: empty answer/timeout ?");
+    else
+        rxMsg = "RX_ERROR: " + port->errorString().toLatin1();
+    emit endReception();
+}
+
+void SerialConnection::communicationsTimeout()
+{
+    rxMsg = QByteArrayLiteral("RX_ERROR: reception timeout");
+    emit receptionTimeout();
+}

@@ -1,0 +1,65 @@
+#ifndef SERIALCONNECTION_H
+#define SERIALCONNECTION_H
+
+#include <QByteArray>
+#include <QSerialPort>
+#include <QString>
+
+#include <memory>
+
+class QTimer;
+
+// The only path to the instrument. One command is written at a time; a fixed
+// waiting time after each write, whatever the instrument has sent back is the
+// answer. The instrument has no end-of-answer character, so the waiting time
+// alone delimits an answer.
+//
+// The numeric constructor arguments keep the encoding the panel has always
+// used: baud rate and data bits as numbers, stop bits 0 one / 1 one and a half
+// / 2 two, parity 0 none / 1 odd / 2 even / 3 mark / 4 space, flow control
+// 0 off / 1 hardware / 2 XON-XOFF, query mode 0 polling / 1 event-driven.
+class SerialConnection : public QSerialPort
+{
+    Q_OBJECT
+
+public:
+    enum QueryMode { Polling = 0, EventDriven = 1 };
+
+    SerialConnection(const QString &device, int baudRate, int dataBits, int stopBits, int parity,
+        int flowControl, int queryMode);
+    ~SerialConnection() override;
+
+    // 0: opening failed, 1: opened now, 2: was open already. statusMsg says why.
+    int openPort();
+    void closePort();
+    // Discards whatever is buffered in both directions.
+    void flush();
+
+    void transmitMsg(const QString &command, const QString &terminator, int timeout);
+    void transmitMsg(const char *data, int size, int timeout);
+    void transmitMsg(const QByteArray &data, const QByteArray &terminator, int timeout);
+    void transmitMsg(const QByteArray &data, int timeout);
+
+    QString statusMsg;
+    // The latest reception: the instrument's bytes, or a text beginning
+    // "RX_ERROR: " or "TX_ERROR: ".
+    QByteArray rxMsg;
+
+Q_SIGNALS:
+    void endReception();
+    void receptionTimeout();
+
+private Q_SLOTS:
+    void readMsg();
+    void communicationsTimeout();
+
+private:
+    void send(const QByteArray &bytes, int timeout);
+
+    QTimer *timer;
+    std::unique_ptr<QSerialPort> port;
+    QString portName;
+    const bool polling;
+};
+
+#endif

@@ -1,0 +1,245 @@
+#include "pseudoterminal.h"
+#include "serialconnection.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryFile>
+#include <QTest>
+
+#include <memory>
+
+class TestSerialConnection : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void transmitWritesExactBytes_data();
+    void transmitWritesExactBytes();
+    void emptyInputArmsNothing();
+    void answerIsWhatArrivedWithinTheWait();
+    void missingAnswerAndClosedPort();
+    void lateBytesOpenTheNextReception();
+    void secondWriteRestartsTheWait();
+    void flushDiscardsPendingInput();
+    void openPortReturnCodes();
+    void eventDrivenMode();
+
+private:
+    std::unique_ptr<SerialConnection> openLink(int queryMode = SerialConnection::Polling);
+
+    std::unique_ptr<PseudoTerminal> instrument;
+};
+
+void TestSerialConnection::init()
+{
+    instrument = std::make_unique<PseudoTerminal>();
+    QVERIFY(instrument->isValid());
+}
+
+void TestSerialConnection::cleanup()
+{
+    instrument.reset();
+}
+
+std::unique_ptr<SerialConnection> TestSerialConnection::openLink(int queryMode)
+{
+    auto link = std::make_unique<SerialConnection>(
+        instrument->devicePath(), 19200, 8, 0, 0, 0, queryMode);
+    if (link->openPort() != 1)
+        qWarning("could not open %s: %s", qPrintable(instrument->devicePath()),
+            qPrintable(link->statusMsg));
+    return link;
+}
+
+enum Overload { TextAndTerminator, RawBuffer, BytesAndTerminator, BytesOnly };
+
+void TestSerialConnection::transmitWritesExactBytes_data()
+{
+    QTest::addColumn<int>("overload");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("terminator");
+    QTest::addColumn<QByteArray>("wire");
+
+    QTest::newRow("text + CR") << int(TextAndTerminator) << QByteArray("H0") << QByteArray("\r")
+                               << QByteArray("H0\r");
+    QTest::newRow("text, no terminator")
+        << int(TextAndTerminator) << QByteArray("E") << QByteArray() << QByteArray("E");
+    QTest::newRow("text is sent as Latin-1")
+        << int(TextAndTerminator) << QByteArray("\xc3\xa9") << QByteArray() << QByteArray("\xe9");
+    QTest::newRow("buffer with NUL") << int(RawBuffer) << QByteArray("O2000\0", 6) << QByteArray()
+                                     << QByteArray::fromHex("4f3230303000");
+    QTest::newRow("single byte") << int(RawBuffer) << QByteArray("\xf8") << QByteArray()
+                                 << QByteArray("\xf8");
+    QTest::newRow("bytes + terminator") << int(BytesAndTerminator) << QByteArray("j0,2")
+                                        << QByteArray("\r") << QByteArray("j0,2\r");
+    QTest::newRow("bytes alone") << int(BytesOnly) << QByteArray("\x00\x01", 2) << QByteArray()
+                                 << QByteArray("\x00\x01", 2);
+}
+
+void TestSerialConnection::transmitWritesExactBytes()
+{
+    QFETCH(int, overload);
+    QFETCH(QByteArray, data);
+    QFETCH(QByteArray, terminator);
+    QFETCH(QByteArray, wire);
+
+    auto link = openLink();
+    switch (overload) {
+    case TextAndTerminator:
+        link->transmitMsg(QString::fromUtf8(data), QString::fromLatin1(terminator), 50);
+        break;
+    case RawBuffer:
+        link->transmitMsg(data.constData(), int(data.size()), 50);
+        break;
+    case BytesAndTerminator:
+        link->transmitMsg(data, terminator, 50);
+        break;
+    case BytesOnly:
+        link->transmitMsg(data, 50);
+        break;
+    }
+    QCOMPARE(instrument->read(int(wire.size()) + 1, 300), wire);
+}
+
+void TestSerialConnection::emptyInputArmsNothing()
+{
+    auto link = openLink();
+    QSignalSpy received(link.get(), &SerialConnection::endReception);
+    link->transmitMsg(QString(), QStringLiteral("\r"), 20);
+    link->transmitMsg(QByteArray(), QByteArray("\r"), 20);
+    link->transmitMsg(QByteArray(), 20);
+    QVERIFY(!received.wait(200));
+    QVERIFY(instrument->readFor(50).isEmpty());
+
+    // A zero waiting time writes without arming a reception.
+    link->transmitMsg(QStringLiteral("E"), QString(), 0);
+    QCOMPARE(instrument->read(1, 300), QByteArray("E"));
+    QVERIFY(!received.wait(200));
+}
+
+void TestSerialConnection::answerIsWhatArrivedWithinTheWait()
+{
+    auto link = openLink();
+    QSignalSpy received(link.get(), &SerialConnection::endReception);
+    QElapsedTimer sinceWrite;
+    sinceWrite.start();
+    link->transmitMsg(QStringLiteral("H0"), QStringLiteral("\r"), 150);
+    QCOMPARE(instrument->read(3, 300), QByteArray("H0\r"));
+    instrument->write("o123");
+    instrument->write("45\r");
+    QVERIFY(received.wait(1000));
+    QVERIFY(sinceWrite.elapsed() >= 140);
+    QCOMPARE(received.size(), 1);
+    QCOMPARE(link->rxMsg, QByteArray("o12345\r"));
+}
+
+void TestSerialConnection::missingAnswerAndClosedPort()
+{
+    auto link = openLink();
+    QSignalSpy received(link.get(), &SerialConnection::endReception);
+    link->transmitMsg(QStringLiteral(" "), QString(), 50);
+    QVERIFY(received.wait(1000));
+    QCOMPARE(link->rxMsg, QByteArray("RX_ERROR: empty answer/timeout ?"));
+
+    // Closing does not stop a pending wait; it ends with nothing received.
+    link->transmitMsg(QStringLiteral("E"), QString(), 50);
+    link->closePort();
+    QVERIFY(received.wait(1000));
+    QCOMPARE(link->rxMsg, QByteArray("RX_ERROR: empty answer/timeout ?"));
+
+    // A write to a closed port is reported at once, inside the call.
+    received.clear();
+    link->transmitMsg(QStringLiteral("E"), QString(), 50);
+    QCOMPARE(received.size(), 1);
+    QVERIFY(link->rxMsg.startsWith("TX_ERROR: "));
+    link->transmitMsg("\xf8", 1, 50);
+    QCOMPARE(received.size(), 2);
+    QVERIFY(!received.wait(150));
+}
+
+void TestSerialConnection::lateBytesOpenTheNextReception()
+{
+    auto link = openLink();
+    QSignalSpy received(link.get(), &SerialConnection::endReception);
+    link->transmitMsg(QStringLiteral("E"), QString(), 100);
+    QCOMPARE(instrument->read(1, 300), QByteArray("E"));
+    instrument->write("o");
+    QVERIFY(received.wait(1000));
+    QCOMPARE(link->rxMsg, QByteArray("o"));
+
+    instrument->write("z");
+    link->transmitMsg(QStringLiteral("E"), QString(), 100);
+    QVERIFY(received.wait(1000));
+    QCOMPARE(link->rxMsg, QByteArray("z"));
+}
+
+void TestSerialConnection::secondWriteRestartsTheWait()
+{
+    auto link = openLink();
+    QSignalSpy received(link.get(), &SerialConnection::endReception);
+    QElapsedTimer sinceFirst;
+    sinceFirst.start();
+    link->transmitMsg(QStringLiteral("H0"), QStringLiteral("\r"), 300);
+    instrument->write("o1");
+    QVERIFY(!received.wait(150));
+    link->transmitMsg(QStringLiteral("H0"), QStringLiteral("\r"), 300);
+    instrument->write("o2");
+    QVERIFY(received.wait(2000));
+    QVERIFY(sinceFirst.elapsed() >= 440);
+    QCOMPARE(received.size(), 1);
+    QCOMPARE(link->rxMsg, QByteArray("o1o2"));
+}
+
+void TestSerialConnection::flushDiscardsPendingInput()
+{
+    auto link = openLink();
+    QSignalSpy received(link.get(), &SerialConnection::endReception);
+    instrument->write("stale answer");
+    // No signal tells when the bytes have crossed the line in polling mode.
+    QTest::qWait(50);
+    link->flush();
+    link->transmitMsg(QStringLiteral("E"), QString(), 50);
+    QVERIFY(received.wait(1000));
+    QCOMPARE(link->rxMsg, QByteArray("RX_ERROR: empty answer/timeout ?"));
+}
+
+void TestSerialConnection::openPortReturnCodes()
+{
+    SerialConnection link(instrument->devicePath(), 19200, 8, 0, 0, 0, 0);
+    QCOMPARE(link.openPort(), 1);
+    QCOMPARE(link.openPort(), 2);
+    QCOMPARE(link.statusMsg, QStringLiteral("port already opened"));
+    link.closePort();
+    QCOMPARE(link.openPort(), 1);
+
+    SerialConnection missing(QStringLiteral("/no/such/tty"), 19200, 8, 0, 0, 0, 0);
+    QCOMPARE(missing.openPort(), 0);
+    QCOMPARE(missing.statusMsg, QStringLiteral("file not found: /no/such/tty"));
+
+    QTemporaryFile notATerminal;
+    QVERIFY(notATerminal.open());
+    SerialConnection wrongFile(notATerminal.fileName(), 19200, 8, 0, 0, 0, 0);
+    QCOMPARE(wrongFile.openPort(), 0);
+    QVERIFY(!wrongFile.statusMsg.isEmpty());
+    QVERIFY(!wrongFile.statusMsg.startsWith(QLatin1String("file not found")));
+}
+
+void TestSerialConnection::eventDrivenMode()
+{
+    auto link = openLink(SerialConnection::EventDriven);
+    QSignalSpy received(link.get(), &SerialConnection::endReception);
+    QSignalSpy timedOut(link.get(), &SerialConnection::receptionTimeout);
+    link->transmitMsg(QStringLiteral("E"), QString(), 300);
+    instrument->write("oz");
+    QVERIFY(received.wait(250));
+    QCOMPARE(timedOut.size(), 0);
+    QVERIFY(link->rxMsg.startsWith("o"));
+    QVERIFY(timedOut.wait(1000));
+    QCOMPARE(link->rxMsg, QByteArray("RX_ERROR: reception timeout"));
+}
+
+QTEST_GUILESS_MAIN(TestSerialConnection)
+#include "tst_serialconnection.moc"
