@@ -64,6 +64,9 @@ SerialConnection::SerialConnection(const QString &device, int baudRate, int data
     port->setFlowControl(flowFromCode(flowControl));
 
     timer->setSingleShot(true);
+    // A coarse timer may end a reception up to 5 % early: the instrument is
+    // owed its whole waiting time.
+    timer->setTimerType(Qt::PreciseTimer);
     if (polling) {
         // An answer is whatever has arrived when the waiting time ends, so
         // arriving bytes are not looked at before the timer fires.
