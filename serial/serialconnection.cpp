@@ -3,53 +3,29 @@
 #include <QFile>
 #include <QTimer>
 
+#include <cstddef>
+
 namespace {
 
-QSerialPort::StopBits stopBitsFromCode(int code)
-{
-    switch (code) {
-    case 1:
-        return QSerialPort::OneAndHalfStop;
-    case 2:
-        return QSerialPort::TwoStop;
-    default:
-        return QSerialPort::OneStop;
-    }
-}
+// The codes index these tables; an unknown code falls back to the first entry.
+constexpr QSerialPort::StopBits stopBitsByCode[]
+    = { QSerialPort::OneStop, QSerialPort::OneAndHalfStop, QSerialPort::TwoStop };
+constexpr QSerialPort::Parity parityByCode[] = { QSerialPort::NoParity, QSerialPort::OddParity,
+    QSerialPort::EvenParity, QSerialPort::MarkParity, QSerialPort::SpaceParity };
+constexpr QSerialPort::FlowControl flowByCode[]
+    = { QSerialPort::NoFlowControl, QSerialPort::HardwareControl, QSerialPort::SoftwareControl };
 
-QSerialPort::Parity parityFromCode(int code)
+template<typename T, std::size_t N>
+T fromCode(const T (&table)[N], int code)
 {
-    switch (code) {
-    case 1:
-        return QSerialPort::OddParity;
-    case 2:
-        return QSerialPort::EvenParity;
-    case 3:
-        return QSerialPort::MarkParity;
-    case 4:
-        return QSerialPort::SpaceParity;
-    default:
-        return QSerialPort::NoParity;
-    }
-}
-
-QSerialPort::FlowControl flowFromCode(int code)
-{
-    switch (code) {
-    case 1:
-        return QSerialPort::HardwareControl;
-    case 2:
-        return QSerialPort::SoftwareControl;
-    default:
-        return QSerialPort::NoFlowControl;
-    }
+    return code >= 0 && std::size_t(code) < N ? table[code] : table[0];
 }
 
 } // namespace
 
-// The inherited port object is never opened: every byte goes through the
-// owned `port`, which keeps the link's own interface (openPort, transmitMsg,
-// rxMsg) the only one the controller has to know.
+// The link is itself never opened as a port: every byte goes through the
+// owned `port`, so the controller only ever deals with openPort, transmitMsg
+// and rxMsg.
 SerialConnection::SerialConnection(const QString &device, int baudRate, int dataBits, int stopBits,
     int parity, int flowControl, int queryMode)
     : timer(new QTimer(this))
@@ -59,9 +35,9 @@ SerialConnection::SerialConnection(const QString &device, int baudRate, int data
 {
     port->setBaudRate(baudRate);
     port->setDataBits(static_cast<QSerialPort::DataBits>(dataBits));
-    port->setStopBits(stopBitsFromCode(stopBits));
-    port->setParity(parityFromCode(parity));
-    port->setFlowControl(flowFromCode(flowControl));
+    port->setStopBits(fromCode(stopBitsByCode, stopBits));
+    port->setParity(fromCode(parityByCode, parity));
+    port->setFlowControl(fromCode(flowByCode, flowControl));
 
     timer->setSingleShot(true);
     // A coarse timer may end a reception up to 5 % early: the instrument is
