@@ -1,0 +1,253 @@
+#include "kelpFault.h"
+#include "kelpObject.h"
+#include "kelpXmlRpcServer.h"
+#include "kelpXmlRpcServerConnection.h"
+
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <memory>
+
+class Service : public QObject
+{
+    Q_OBJECT
+public slots:
+    int add(int a, int b) { return a + b; }
+    double half(double value) { return value / 2; }
+    int twice(int value) { return 2 * value; }
+    QString twice(const QString &value) { return value + value; }
+    void nothing() { }
+    QVariant refuse() { return QVariant::fromValue(KelpFault(4, "refused")); }
+
+private slots:
+    int secret() { return 42; }
+};
+
+namespace {
+
+QByteArray post(const QByteArray &body)
+{
+    return "POST /RPC2 HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n"
+        + body;
+}
+
+QByteArray call(const QString &method, const QVariantList &args = {})
+{
+    return post(KelpObject::prepareCall(method, args).toUtf8());
+}
+
+QByteArray ok(const QString &document)
+{
+    return "HTTP/1.1 200 Ok\r\nServer: KelpXmlRpc/0.1\r\nContent-Type: text/xml\r\n"
+           "Connection: close\r\n\r\n"
+        + document.toUtf8();
+}
+
+QByteArray answer(const QVariant &result)
+{
+    return ok(KelpObject::prepareResponse(result));
+}
+
+QByteArray fault(int code, const char *text)
+{
+    return ok(KelpFault(code, text).toString());
+}
+
+QByteArray refusal(const QByteArray &status, const QByteArray &extraFields = {})
+{
+    return "HTTP/1.1 " + status + "\r\nServer: KelpXmlRpc/0.1\r\n" + extraFields
+        + "Content-Length: 0\r\nConnection: close\r\n\r\n";
+}
+
+void row(const char *tag, const QList<QByteArray> &segments, const QByteArray &response,
+    const QString &message = {})
+{
+    QTest::newRow(tag) << segments << response << message;
+}
+
+// Sends the segments one by one and returns all that the server wrote before it closed.
+QByteArray exchange(quint16 port, const QList<QByteArray> &segments, const QHostAddress &from = {})
+{
+    QTcpSocket socket;
+    QSignalSpy closed(&socket, &QTcpSocket::disconnected);
+    if (!from.isNull())
+        socket.bind(from);
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return "not connected";
+    for (const QByteArray &segment : segments) {
+        socket.write(segment);
+        // Lets the server take each segment on its own; it must not answer before the last.
+        if (segment != segments.last() && closed.wait(100))
+            return "answered early: " + socket.readAll();
+    }
+    if (closed.isEmpty() && !closed.wait(5000))
+        return "not closed";
+    return socket.readAll();
+}
+
+} // namespace
+
+class TestServer : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void request_data();
+    void request();
+    void registry();
+    void listening();
+    void accessList();
+    void connectionCap();
+
+private:
+    Service service;
+    std::unique_ptr<KelpXmlRpcServer> server;
+};
+
+void TestServer::init()
+{
+    server = std::make_unique<KelpXmlRpcServer>(QHostAddress::LocalHost, 0);
+    // Short, so that requests that never complete are closed within the test.
+    server->setRequestTimeout(500);
+    for (const char *name : { "add", "half", "twice", "nothing", "refuse", "secret" })
+        server->addMethod(name, &service, name);
+    QVERIFY(server->isListening());
+}
+
+void TestServer::request_data()
+{
+    QTest::addColumn<QList<QByteArray>>("segments");
+    QTest::addColumn<QByteArray>("response");
+    QTest::addColumn<QString>("message");
+    const QByteArray add = call("add", { 2, 3 });
+    const QByteArray notWellFormed = fault(-32700, "parse error: not well formed");
+    const QByteArray invalidParameters = fault(-32602, "server error: invalid method parameters");
+    const QByteArray tooDeep
+        = fault(-32600, "server error: invalid xml-rpc. values nested too deep");
+    row("call", { add }, answer(5));
+    row("segments", { add.left(3), add.mid(3, 30), add.mid(33, 90), add.mid(123) }, answer(5));
+    row("blanks after body", { add + "\r\n " }, answer(5));
+    row("junk after body", { add + "x" }, notWellFormed);
+    row("lone LF lines never end the header", { "POST / HTTP/1.1\nContent-Length: 4\n\n<a/>" }, {});
+    row("incomplete body", { "POST / HTTP/1.1\r\nContent-Length: 99\r\n\r\n<a>" }, {});
+    row("lower-case post", { "post" + add.mid(4) },
+        refusal("405 Method Not Allowed", "Allow: POST\r\n"), "No Post!");
+    row("no HTTP version", { "POST /\r\n\r\n" }, refusal("400 Bad Request"), "Invalid Header");
+    row("folded field", { "POST / HTTP/1.1\r\nA: b\r\n c\r\n\r\n" }, refusal("400 Bad Request"),
+        "Invalid Header");
+    row("conflicting lengths",
+        { "POST / HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\n" },
+        refusal("400 Bad Request"), "Invalid Header");
+    row("length with sign", { "POST / HTTP/1.1\r\nContent-Length: +1\r\n\r\n" },
+        refusal("400 Bad Request"), "Invalid Header");
+    row("no content length", { "POST / HTTP/1.1\r\n\r\n" }, refusal("411 Length Required"),
+        "No Content Length");
+    row("header too large", { "POST / HTTP/1.1\r\nX: " + QByteArray(64 * 1024, 'a') },
+        refusal("431 Request Header Fields Too Large"));
+    row("body too large", { "POST / HTTP/1.1\r\nContent-Length: 16777217\r\n\r\n" },
+        refusal("413 Payload Too Large"));
+    row("UTF-8", { call("twice", { QString::fromUtf8("\xc3\xa9\xe2\x98\xba") }) },
+        answer(QString::fromUtf8("\xc3\xa9\xe2\x98\xba\xc3\xa9\xe2\x98\xba")));
+    row("zero byte", { post(QByteArray("<methodCall>\0</methodCall>", 26)) }, notWellFormed);
+    row("DTD", { post("<!DOCTYPE m [<!ENTITY e \"secret\">]><m><methodName>&e;</methodName></m>") },
+        notWellFormed);
+    row("no methodName", { post("<anything><params/></anything>") },
+        fault(-32600, "server error: invalid xml-rpc. not conforming to spec"));
+    row("no params element", { post("<m><methodName>secret</methodName></m>") }, answer(42));
+    row("int for double", { call("half", { 3 }) }, invalidParameters);
+    row("nil argument",
+        { post("<m><methodName>half</methodName><params><param><value><nil/></value></param></"
+               "params></m>") },
+        invalidParameters);
+    row("overload int", { call("twice", { 3 }) }, answer(6));
+    row("overload string", { call("twice", { "ab" }) }, answer("abab"));
+    row("eleven arguments", { call("add", QVariantList(11, 1)) }, invalidParameters);
+    row("no return value", { call("nothing") }, answer(QVariant()));
+    row("fault from slot", { call("refuse") }, fault(4, "refused"));
+    row("65 arrays deep", { post("<a>" + QByteArray("<value><array><data>").repeated(65)) },
+        tooDeep);
+    row("100000 elements deep",
+        { post(QByteArray("<a>").repeated(100000) + QByteArray("</a>").repeated(100000)) },
+        tooDeep);
+}
+
+void TestServer::request()
+{
+    QFETCH(QList<QByteArray>, segments);
+    QFETCH(QByteArray, response);
+    QFETCH(QString, message);
+    if (!message.isEmpty())
+        QTest::ignoreMessage(QtDebugMsg, qPrintable(message));
+    QCOMPARE(exchange(server->serverPort(), segments), response);
+}
+
+void TestServer::registry()
+{
+    QObject *object = nullptr;
+    const char *slot = nullptr;
+    {
+        Service other;
+        server->addMethod("add", &other, "twice");
+        server->removeMethod("half");
+        server->removeMethod("never registered");
+        QCOMPARE(exchange(server->serverPort(), { call("add", { 3 }) }), answer(6));
+        QCOMPARE(exchange(server->serverPort(), { call("half", { 3.0 }) }),
+            fault(-32601, "server error: requested method not found"));
+    }
+    // A served object that is gone is not called.
+    server->getMethod("add", &object, &slot);
+    QCOMPARE(object, nullptr);
+    QCOMPARE(KelpXmlRpcServerConnection::getReturnType(&Service::staticMetaObject, "nothing", {}),
+        QByteArray());
+}
+
+void TestServer::listening()
+{
+    QVERIFY(server->serverPort() != 0);
+    const KelpXmlRpcServer second(QHostAddress::LocalHost, server->serverPort());
+    QVERIFY(!second.isListening());
+    QVERIFY(!second.errorString().isEmpty());
+}
+
+void TestServer::accessList()
+{
+    QList<QHostAddress> allowed { QHostAddress(QHostAddress::LocalHost) };
+    KelpXmlRpcServer guarded(QHostAddress::LocalHost, 0, &allowed);
+    guarded.addMethod("secret", &service, "secret");
+    const QHostAddress other(QStringLiteral("127.0.0.2"));
+    QTest::ignoreMessage(QtWarningMsg, "Rejected connection attempt from \"127.0.0.2\"");
+    QCOMPARE(exchange(guarded.serverPort(), { call("secret") }, other), QByteArray());
+    QVERIFY(guarded.findChildren<KelpXmlRpcServerConnection *>().isEmpty());
+    QCOMPARE(exchange(guarded.serverPort(), { call("secret") }), answer(42));
+    allowed.clear();
+    QCOMPARE(exchange(guarded.serverPort(), { call("secret") }, other), answer(42));
+}
+
+void TestServer::connectionCap()
+{
+    server->setRequestTimeout(KelpXmlRpcServer::RequestTimeout);
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    const auto open
+        = [this] { return server->findChildren<KelpXmlRpcServerConnection *>().size(); };
+    // The first on its own, so that it is known to be the oldest; the rest in batches, so that
+    // the listen queue never overflows while the server is not accepting.
+    while (idle.size() < size_t(KelpXmlRpcServer::MaxConnections)) {
+        const size_t batch = idle.empty() ? 1 : 51;
+        for (size_t i = 0; i < batch; ++i) {
+            idle.push_back(std::make_unique<QTcpSocket>());
+            idle.back()->connectToHost(QHostAddress::LocalHost, server->serverPort());
+        }
+        QTRY_COMPARE(open(), qsizetype(idle.size()));
+    }
+    QTest::ignoreMessage(QtWarningMsg,
+        QRegularExpression("^256 connections open: closing the one from \"127.0.0.1\""));
+    QCOMPARE(exchange(server->serverPort(), { call("secret") }), answer(42));
+    QTRY_COMPARE(idle.front()->state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(idle.back()->state(), QAbstractSocket::ConnectedState);
+}
+
+QTEST_GUILESS_MAIN(TestServer)
+#include "tst_server.moc"

@@ -1,0 +1,38 @@
+#ifndef KELPHTTPREQUESTHEADER_H
+#define KELPHTTPREQUESTHEADER_H
+
+#include <QByteArray>
+
+// The header section of one HTTP request, parsed from its bytes up to and including the
+// empty line that ends it.
+//
+// The header is valid when
+// - the first line is the request line: a method (an HTTP token), one blank, a target
+//   without blanks or control characters, one blank, and "HTTP/x.y" with one digit each;
+// - every further line is a field line "Name: value": a token, a colon, then a value
+//   without control characters other than tabs (blanks around the value are not part of it);
+//   lines folded onto the next one are not accepted;
+// - Content-Length, where present, is a non-negative decimal number of at most 18 digits,
+//   the same each time it appears.
+// Lines end in CR LF or a lone LF.
+class KelpHttpRequestHeader
+{
+public:
+    KelpHttpRequestHeader() = default;
+    explicit KelpHttpRequestHeader(const QByteArray &text);
+
+    bool isValid() const { return m_valid; }
+    QByteArray method() const { return m_method; }
+    // -1 without a Content-Length field.
+    qint64 contentLength() const { return m_contentLength; }
+
+private:
+    bool parse(const QByteArray &text);
+    bool parseRequestLine(const QByteArray &line);
+
+    QByteArray m_method;
+    qint64 m_contentLength = -1;
+    bool m_valid = false;
+};
+
+#endif // KELPHTTPREQUESTHEADER_H

@@ -1,0 +1,48 @@
+#include "kelpXmlRpcClient.h"
+
+#include "kelpObject.h"
+
+KelpXmlRpcClient::KelpXmlRpcClient(const QUrl &url, QObject *parent)
+    : QObject(parent)
+    , request(url)
+{
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("text/xml"));
+    request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("KelpXmlRpc/0.1"));
+    request.setTransferTimeout(TransferTimeout);
+    connect(&manager, &QNetworkAccessManager::finished, this, &KelpXmlRpcClient::replyFinished);
+    connect(&manager, &QNetworkAccessManager::sslErrors, this, &KelpXmlRpcClient::sslErrors);
+}
+
+QUrl KelpXmlRpcClient::url() const
+{
+    return request.url();
+}
+
+KelpObject *KelpXmlRpcClient::call(const QString &method, const QVariantList &args)
+{
+    // Parented, so that a call still pending when the client goes is freed with it.
+    auto *callObject = new KelpObject(this);
+    QNetworkReply *reply = manager.post(request, KelpObject::prepareCall(method, args).toUtf8());
+    calls.insert(reply, callObject);
+    return callObject;
+}
+
+void KelpXmlRpcClient::replyFinished(QNetworkReply *reply)
+{
+    reply->deleteLater();
+    const QPointer<KelpObject> callObject = calls.take(reply);
+    if (!callObject)
+        return;
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && status.toInt() != 200) {
+        const QString reason
+            = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+        callObject->reportFault(TransportFault,
+            QStringLiteral("transport error: HTTP %1 %2").arg(status.toString(), reason), reply);
+    } else if (reply->error() != QNetworkReply::NoError) {
+        callObject->reportFault(
+            TransportFault, QStringLiteral("transport error: %1").arg(reply->errorString()), reply);
+    } else {
+        callObject->parseResponseData(reply->readAll(), reply);
+    }
+}

@@ -1,0 +1,127 @@
+#include "kelpXmlRpcServer.h"
+
+#include "kelpXmlRpcServerConnection.h"
+
+#include <QTcpSocket>
+
+#include <algorithm>
+
+KelpXmlRpcServer::KelpXmlRpcServer(const QHostAddress &address, quint16 port, QObject *parent)
+    : KelpXmlRpcServer(address, port, nullptr, parent)
+{ }
+
+KelpXmlRpcServer::KelpXmlRpcServer(
+    QHostAddress::SpecialAddress address, quint16 port, QObject *parent)
+    : KelpXmlRpcServer(QHostAddress(address), port, nullptr, parent)
+{ }
+
+KelpXmlRpcServer::KelpXmlRpcServer(quint16 port, QObject *parent)
+    : KelpXmlRpcServer(QHostAddress::AnyIPv4, port, nullptr, parent)
+{ }
+
+KelpXmlRpcServer::KelpXmlRpcServer(
+    const QHostAddress &address, quint16 port, QList<QHostAddress> *allowedPeers, QObject *parent)
+    : QObject(parent)
+    , allowedPeers(allowedPeers)
+{
+    connect(&listener, &QTcpServer::newConnection, this, &KelpXmlRpcServer::newConnection);
+    listener.listen(address, port);
+}
+
+KelpXmlRpcServer::~KelpXmlRpcServer() = default;
+
+void KelpXmlRpcServer::addMethod(const QString &method, QObject *object, const char *slot)
+{
+    methodObjects.insert(method, object);
+    methodSlots.insert(method, QByteArray(slot));
+}
+
+void KelpXmlRpcServer::removeMethod(const QString &method)
+{
+    methodObjects.remove(method);
+    methodSlots.remove(method);
+}
+
+QHostAddress KelpXmlRpcServer::getServerAddress() const
+{
+    return listener.serverAddress();
+}
+
+quint16 KelpXmlRpcServer::serverPort() const
+{
+    return listener.serverPort();
+}
+
+bool KelpXmlRpcServer::isListening() const
+{
+    return listener.isListening();
+}
+
+QString KelpXmlRpcServer::errorString() const
+{
+    return listener.errorString();
+}
+
+int KelpXmlRpcServer::requestTimeout() const
+{
+    return timeout;
+}
+
+void KelpXmlRpcServer::setRequestTimeout(int msec)
+{
+    timeout = msec;
+}
+
+void KelpXmlRpcServer::getMethod(
+    const QString &method, QObject **responseObject, const char **responseSlot)
+{
+    // A served object that has been destroyed serves nothing any more.
+    QObject *object = methodObjects.value(method);
+    *responseObject = object;
+    *responseSlot = object ? methodSlots[method].constData() : nullptr;
+}
+
+void KelpXmlRpcServer::newConnection()
+{
+    while (QTcpSocket *socket = listener.nextPendingConnection()) {
+        if (!isAllowed(socket->peerAddress())) {
+            qWarning("Rejected connection attempt from \"%s\"",
+                qPrintable(socket->peerAddress().toString()));
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            socket->disconnectFromHost();
+            continue;
+        }
+        makeRoom();
+        auto *connection = new KelpXmlRpcServerConnection(socket, timeout, this);
+        connect(connection, &KelpXmlRpcServerConnection::getMethod, this,
+            &KelpXmlRpcServer::getMethod, Qt::DirectConnection);
+        connections.append(connection);
+    }
+}
+
+bool KelpXmlRpcServer::isAllowed(const QHostAddress &peer) const
+{
+    if (!allowedPeers || allowedPeers->isEmpty())
+        return true;
+    // Tolerant, so that a listener on both protocols, which sees IPv4 peers as mapped IPv6
+    // addresses, still matches them against IPv4 entries.
+    return std::any_of(
+        allowedPeers->cbegin(), allowedPeers->cend(), [&peer](const QHostAddress &allowed) {
+            return allowed.isEqual(peer, QHostAddress::TolerantConversion);
+        });
+}
+
+void KelpXmlRpcServer::makeRoom()
+{
+    connections.removeIf([](const QPointer<KelpXmlRpcServerConnection> &c) { return c.isNull(); });
+    if (connections.size() < MaxConnections)
+        return;
+    auto victim = std::find_if(connections.begin(), connections.end(),
+        [](const QPointer<KelpXmlRpcServerConnection> &c) { return !c->hasCompletedRequest(); });
+    if (victim == connections.end())
+        victim = connections.begin();
+    qWarning("%d connections open: closing the one from \"%s\" that has waited longest",
+        MaxConnections, qPrintable((*victim)->peerAddress().toString()));
+    (*victim)->abort();
+    connections.erase(victim);
+}

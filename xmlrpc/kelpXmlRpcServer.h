@@ -1,0 +1,96 @@
+#ifndef KELPXMLRPCSERVER_H
+#define KELPXMLRPCSERVER_H
+
+#include "kelpObject.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QTcpServer>
+
+class KelpXmlRpcServerConnection;
+
+// An XML-RPC server: listens on a TCP port, reads one HTTP POST per connection and answers
+// it by calling the slot registered under the call's method name.
+//
+// A registered slot is called when the call's arguments have exactly its parameter types
+// (an int does not fill a double parameter); slots of any access can serve. Its return
+// value is the result; a slot without one answers with an empty "params", and a slot that
+// returns a variant holding a KelpFault answers with that fault. Every error in a call is
+// answered with a fault document:
+//   -32700 "parse error: not well formed" (also for a document with a DTD)
+//   -32600 "server error: invalid xml-rpc. not conforming to spec" (no "methodName")
+//   -32600 "server error: invalid xml-rpc. values nested too deep" (more than
+//          MaxNestingDepth arrays and structs inside one another)
+//   -32601 "server error: requested method not found"
+//   -32602 "server error: invalid method parameters"
+// Requests that are not an XML-RPC call are answered with an HTTP error and closed: 400 for
+// a malformed header, 405 for a method other than POST, 411 without a Content-Length, 413 for
+// a body over MaxBodySize, 431 for a header over MaxHeaderSize.
+class KelpXmlRpcServer : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr qint64 MaxHeaderSize = 64 * 1024;
+    static constexpr qint64 MaxBodySize = 16 * 1024 * 1024;
+    // A connection that has not completed its request this many milliseconds after it was
+    // accepted is closed.
+    static constexpr int RequestTimeout = 30 * 1000;
+    // A connection that arrives when this many are open closes the one that has waited
+    // longest without completing its request, so idle clients cannot lock others out.
+    static constexpr int MaxConnections = 256;
+    static constexpr int MaxNestingDepth = KelpObject::MaxNestingDepth;
+
+    // Each constructor starts listening at once; see isListening() and errorString().
+    KelpXmlRpcServer(const QHostAddress &address, quint16 port, QObject *parent = nullptr);
+    // Makes KelpXmlRpcServer(QHostAddress::LocalHost, 0) listen on the loopback address
+    // rather than pass for the port-only constructor with a null parent.
+    KelpXmlRpcServer(QHostAddress::SpecialAddress address, quint16 port, QObject *parent = nullptr);
+    // Listens on all IPv4 interfaces.
+    explicit KelpXmlRpcServer(quint16 port, QObject *parent = nullptr);
+    // Admits only peers in *allowedPeers (every peer while it is empty). The list is
+    // consulted for each new connection and not copied: keep it alive as long as the server.
+    KelpXmlRpcServer(const QHostAddress &address, quint16 port, QList<QHostAddress> *allowedPeers,
+        QObject *parent = nullptr);
+    ~KelpXmlRpcServer() override;
+
+    // Serves method (case-sensitive) with the slot of object called slot (the bare name,
+    // such as "getWavelength"); a name registered again is replaced.
+    void addMethod(const QString &method, QObject *object, const char *slot);
+    void removeMethod(const QString &method);
+
+    QHostAddress getServerAddress() const;
+    // The port listened on; with port 0 the one the system chose.
+    quint16 serverPort() const;
+    bool isListening() const;
+    // Why listening failed.
+    QString errorString() const;
+
+    // In milliseconds, RequestTimeout unless set (tests shorten it); a change applies to
+    // connections accepted afterwards.
+    int requestTimeout() const;
+    void setRequestTimeout(int msec);
+
+public slots:
+    // Null in both out-values when method is not registered.
+    void getMethod(const QString &method, QObject **responseObject, const char **responseSlot);
+
+private slots:
+    void newConnection();
+
+private:
+    bool isAllowed(const QHostAddress &peer) const;
+    void makeRoom();
+
+    QTcpServer listener;
+    QHash<QString, QPointer<QObject>> methodObjects;
+    QHash<QString, QByteArray> methodSlots;
+    QList<QHostAddress> *allowedPeers = nullptr;
+    QList<QPointer<KelpXmlRpcServerConnection>> connections;
+    int timeout = RequestTimeout;
+};
+
+#endif // KELPXMLRPCSERVER_H

@@ -1,0 +1,70 @@
+#ifndef KELPXMLRPCSERVERCONNECTION_H
+#define KELPXMLRPCSERVERCONNECTION_H
+
+#include "kelpHttpRequestHeader.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QVariant>
+
+// One accepted connection of KelpXmlRpcServer: reads one HTTP request, answers the XML-RPC
+// call in its body and closes. Deletes itself once the socket has disconnected.
+class KelpXmlRpcServerConnection : public QObject
+{
+    Q_OBJECT
+public:
+    // The socket stays owned by the server's listener. The connection is closed when it has
+    // not completed its request within requestTimeout milliseconds.
+    KelpXmlRpcServerConnection(QTcpSocket *socket, int requestTimeout, QObject *parent = nullptr);
+    ~KelpXmlRpcServerConnection() override;
+
+    // True once the request has been answered, refused or given up.
+    bool hasCompletedRequest() const;
+    QHostAddress peerAddress() const;
+    // Closes the connection at once, without an answer.
+    void abort();
+
+    // Writes the "200 Ok" response carrying the document and closes the connection.
+    void sendResponse(const QString &response);
+    // Answers the methodCall document in body with exactly one sendResponse().
+    void parseCall(const QByteArray &body);
+
+    // Calls the slot called slotName whose parameter types are exactly the types of args
+    // (at most 10), putting its return value, if any, into *result. False when there is no
+    // such slot, its return type is not registered with QMetaType, or the call is refused.
+    static bool invokeMethodWithVariants(QObject *object, const QByteArray &slotName,
+        const QVariantList &args, QVariant *result = nullptr,
+        Qt::ConnectionType type = Qt::AutoConnection);
+    // The return type name of the first method (base classes' first) called slotName with
+    // exactly these parameter type names; empty when it returns nothing or none matches.
+    static QByteArray getReturnType(const QMetaObject *metaObject, const QByteArray &slotName,
+        const QList<QByteArray> &argumentTypes);
+
+signals:
+    // Connected directly to the server's registry lookup, which fills both out-values.
+    void getMethod(const QString &method, QObject **responseObject, const char **responseSlot);
+
+private slots:
+    void readFromSocket();
+
+private:
+    enum class State { ReadingHeader, ReadingBody, Completed };
+
+    bool readHeader();
+    void refuse(const QByteArray &status, const QByteArray &extraFields = QByteArray());
+    void sendFault(int faultCode, const QString &faultString);
+    void complete(const QByteArray &bytes);
+
+    QPointer<QTcpSocket> socket;
+    QByteArray headerText;
+    KelpHttpRequestHeader requestHeader;
+    State state = State::ReadingHeader;
+    QTimer requestTimer;
+};
+
+#endif // KELPXMLRPCSERVERCONNECTION_H
