@@ -48,9 +48,8 @@ void WidgetTriax::newOutSlit()
 void WidgetTriax::changeGrating(int index)
 {
     ready = 0;
-    commandQueue.append(QStringLiteral("Z451,0,0,0,%1").arg(index));
     grating = index;
-    emit checkQueue();
+    queueCommand(QStringLiteral("Z451,0,0,0,%1").arg(index));
 }
 
 void WidgetTriax::sendCLICommand()

@@ -1,5 +1,6 @@
 #include "kelpFault.h"
 
+#include "kelpDocument.h"
 #include "kelpObject.h"
 
 #include <QDomDocument>
@@ -24,9 +25,7 @@ KelpFault &KelpFault::operator=(const KelpFault &other)
 
 QString KelpFault::toString() const
 {
-    QDomDocument document;
-    document.appendChild(document.createProcessingInstruction(
-        QStringLiteral("xml"), QStringLiteral("version=\"1.0\" encoding=\"UTF-8\"")));
+    QDomDocument document = KelpDocument::create();
     QDomElement response = document.createElement(QStringLiteral("methodResponse"));
     document.appendChild(response);
     QDomElement fault = document.createElement(QStringLiteral("fault"));

@@ -1,5 +1,7 @@
 #include "kelpObject.h"
 
+#include "kelpDocument.h"
+
 #include <QDateTime>
 #include <QDebug>
 #include <QDomDocument>
@@ -16,12 +18,10 @@ const QString DateTimeFormat = QStringLiteral("yyyyMMdd'T'hh:mm:ss");
 // element is refused before the DOM, which frees its nodes recursively, grows that deep.
 constexpr int MaxDocumentDepth = 3 * KelpObject::MaxNestingDepth + 8;
 
-QDomDocument newDocument()
+// Never a null string: a null result would be answered as "no result".
+QString nonNull(const QString &text)
 {
-    QDomDocument document;
-    document.appendChild(document.createProcessingInstruction(
-        QStringLiteral("xml"), QStringLiteral("version=\"1.0\" encoding=\"UTF-8\"")));
-    return document;
+    return text.isNull() ? QString(QLatin1String("")) : text;
 }
 
 bool isNullResult(const QVariant &result)
@@ -180,7 +180,7 @@ KelpObject::KelpObject(QObject *parent)
 
 QString KelpObject::prepareCall(const QString &method, const QVariantList &args)
 {
-    QDomDocument document = newDocument();
+    QDomDocument document = KelpDocument::create();
     QDomElement call = document.createElement(QStringLiteral("methodCall"));
     document.appendChild(call);
     QDomElement name = document.createElement(QStringLiteral("methodName"));
@@ -198,7 +198,7 @@ QString KelpObject::prepareCall(const QString &method, const QVariantList &args)
 
 QString KelpObject::prepareResponse(const QVariant &result)
 {
-    QDomDocument document = newDocument();
+    QDomDocument document = KelpDocument::create();
     QDomElement response = document.createElement(QStringLiteral("methodResponse"));
     document.appendChild(response);
     QDomElement params = document.createElement(QStringLiteral("params"));
@@ -289,11 +289,8 @@ QVariant KelpObject::fromXml(const QDomElement &element, int nesting)
     if (element.tagName().toLower() != QLatin1String("value"))
         return QVariant();
     const QDomNode typeNode = element.firstChild();
-    if (!typeNode.isElement()) {
-        // Never a null string: a null result would be answered as "no result".
-        const QString text = element.text();
-        return text.isNull() ? QString(QLatin1String("")) : text;
-    }
+    if (!typeNode.isElement())
+        return nonNull(element.text());
     const QDomElement typed = typeNode.toElement();
     const QString type = typed.tagName().toLower();
     if (type == QLatin1String("array") || type == QLatin1String("struct")) {
@@ -317,10 +314,7 @@ QVariant KelpObject::fromXml(const QDomElement &element, int nesting)
         }
         return map;
     }
-    QString text = typed.text();
-    // An empty string element reads as an empty, not a null string (see above).
-    if (text.isNull())
-        text = QLatin1String("");
+    const QString text = nonNull(typed.text());
     if (type == QLatin1String("string"))
         return text;
     if (type == QLatin1String("i4") || type == QLatin1String("int"))
@@ -358,20 +352,14 @@ KelpObject::DocumentError KelpObject::readDocument(
 
 void KelpObject::parseResponse(const QString &response, QNetworkReply *reply)
 {
-    QDomDocument document;
-    QString errorString;
-    int errorLine = 0;
-    const DocumentError error = readDocument(response, &document, &errorString, &errorLine);
-    announce(document, error, errorString, errorLine, reply);
+    QXmlStreamReader reader(response);
+    announce(reader, reply);
 }
 
 void KelpObject::parseResponseData(const QByteArray &response, QNetworkReply *reply)
 {
-    QDomDocument document;
-    QString errorString;
-    int errorLine = 0;
-    const DocumentError error = readDocument(response, &document, &errorString, &errorLine);
-    announce(document, error, errorString, errorLine, reply);
+    QXmlStreamReader reader(response);
+    announce(reader, reply);
 }
 
 void KelpObject::reportFault(int faultCode, const QString &faultString, QNetworkReply *reply)
@@ -380,10 +368,12 @@ void KelpObject::reportFault(int faultCode, const QString &faultString, QNetwork
     delete this;
 }
 
-void KelpObject::announce(const QDomDocument &document, DocumentError error,
-    const QString &errorString, int errorLine, QNetworkReply *reply)
+void KelpObject::announce(QXmlStreamReader &reader, QNetworkReply *reply)
 {
-    switch (error) {
+    QDomDocument document;
+    QString errorString;
+    int errorLine = 0;
+    switch (buildDocument(reader, &document, &errorString, &errorLine)) {
     case DocumentError::NotWellFormed:
         emit fault(-32700,
             QStringLiteral("parse error: response not well formed at line %1: %2")

@@ -7,6 +7,7 @@
 #include <QVariant>
 
 class QDomDocument;
+class QXmlStreamReader;
 
 // Converts between variants and XML-RPC values and writes and reads whole XML-RPC
 // documents. The static members serve both the server and the client. An instance is a
@@ -85,8 +86,7 @@ signals:
     void fault(int faultCode, const QString &faultString, QNetworkReply *reply);
 
 private:
-    void announce(const QDomDocument &document, DocumentError error, const QString &errorString,
-        int errorLine, QNetworkReply *reply);
+    void announce(QXmlStreamReader &reader, QNetworkReply *reply);
     void announceResponse(const QDomDocument &document, QNetworkReply *reply);
     static QDomElement valueElement(QDomDocument &document, const QVariant &value);
     static QVariant fromXml(const QDomElement &element, int nesting);

@@ -32,14 +32,12 @@ KelpXmlRpcServer::~KelpXmlRpcServer() = default;
 
 void KelpXmlRpcServer::addMethod(const QString &method, QObject *object, const char *slot)
 {
-    methodObjects.insert(method, object);
-    methodSlots.insert(method, QByteArray(slot));
+    methods.insert(method, { object, QByteArray(slot) });
 }
 
 void KelpXmlRpcServer::removeMethod(const QString &method)
 {
-    methodObjects.remove(method);
-    methodSlots.remove(method);
+    methods.remove(method);
 }
 
 QHostAddress KelpXmlRpcServer::getServerAddress() const
@@ -76,9 +74,10 @@ void KelpXmlRpcServer::getMethod(
     const QString &method, QObject **responseObject, const char **responseSlot)
 {
     // A served object that has been destroyed serves nothing any more.
-    QObject *object = methodObjects.value(method);
+    const auto found = methods.constFind(method);
+    QObject *object = found != methods.cend() ? found->object.data() : nullptr;
     *responseObject = object;
-    *responseSlot = object ? methodSlots[method].constData() : nullptr;
+    *responseSlot = object ? found->slot.constData() : nullptr;
 }
 
 void KelpXmlRpcServer::newConnection()

@@ -86,8 +86,13 @@ private:
     void makeRoom();
 
     QTcpServer listener;
-    QHash<QString, QPointer<QObject>> methodObjects;
-    QHash<QString, QByteArray> methodSlots;
+    struct Method
+    {
+        QPointer<QObject> object;
+        QByteArray slot;
+    };
+
+    QHash<QString, Method> methods;
     QList<QHostAddress> *allowedPeers = nullptr;
     QList<QPointer<KelpXmlRpcServerConnection>> connections;
     int timeout = RequestTimeout;
