@@ -2,6 +2,7 @@
 
 #include "serialconnection.h"
 
+#include <QDebug>
 #include <QRegularExpression>
 
 namespace {
@@ -75,4 +76,89 @@ void WidgetTriax::readCommandQueue()
         serial->transmitMsg(head, QString(), startWait);
     else
         serial->transmitMsg(head, QString(), shortWait);
+}
+
+void WidgetTriax::messageReceived()
+{
+    // Only the link's event-driven mode can deliver a reception that no
+    // write asked for; there is no command it could belong to.
+    if (commandQueue.isEmpty())
+        return;
+    // Until its answer has been handled the head counts as out, whichever
+    // way the reception came: a follow-up appended by a parser must not
+    // write it again.
+    inFlight = true;
+
+    if (ckbVerbose->isChecked()) {
+        const qint64 elapsed = stopwatch.isValid() ? stopwatch.elapsed() : 0;
+        serial->rxMsg.replace('\r', QByteArray());
+        const QString head = takeCarriageReturnsFromHead();
+        qDebug().noquote().nospace()
+            << QStringLiteral("tx: \"%1\" rx: \"%2\" elapsed time (ms): %3")
+                   .arg(head, QString::fromLatin1(serial->rxMsg))
+                   .arg(elapsed);
+    }
+
+    const bool isAnswer = !serial->rxMsg.isEmpty();
+    if (isAnswer) {
+        dispatchAnswer();
+    } else {
+        const QString &head = commandQueue.first();
+        if (head == QLatin1String("\\248")) {
+            qDebug("<248> was sent, no answer");
+        } else if (head == QLatin1String("\\222")) {
+            qDebug("<222> was sent, no answer");
+        } else if (head == QLatin1String(" ")) {
+            qDebug("not receiving answer (space) after 500ms");
+            serial->flush();
+        }
+    }
+
+    if (!commandQueue.isEmpty())
+        currentCommand = commandQueue.takeFirst();
+    // The flight ends only now: whatever a parser appended while the head
+    // was still out goes after it, and is written exactly once.
+    inFlight = false;
+    // After an empty reception the queue rests until an action moves it.
+    if (isAnswer)
+        emit checkQueue();
+}
+
+void WidgetTriax::dispatchAnswer()
+{
+    const QString &head = commandQueue.first();
+    if (head == QLatin1String(" "))
+        parseSPACE();
+    else if (head == QLatin1String("O2000"))
+        parseO2000();
+    else if (head == QLatin1String("\\247"))
+        parse247();
+    else if (head == QLatin1String("A"))
+        parseA();
+    else if (head == QLatin1String("E"))
+        parseE();
+    else if (head.startsWith(u'F'))
+        parseF();
+    else if (head.startsWith(u'H'))
+        parseH();
+    else if (head.startsWith(QLatin1String("Z61")))
+        parseZ61();
+    else if (head.startsWith(QLatin1String("Z62")))
+        parseZ62();
+    else if (head.startsWith(QLatin1String("Z452")))
+        parseZ452();
+    else if (head.startsWith(QLatin1String("Z451")))
+        parseZ451();
+    else if (head.startsWith(u'j'))
+        parseReadSlitPosition();
+    else if (head.startsWith(u'k'))
+        parseNewSlitPosition();
+    else
+        parseDEFAULT();
+}
+
+QString WidgetTriax::takeCarriageReturnsFromHead()
+{
+    commandQueue.first().remove(u'\r');
+    return commandQueue.first();
 }

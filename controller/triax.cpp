@@ -22,6 +22,7 @@ WidgetTriax::WidgetTriax(QDockWidget *parent, const QString &device, int port)
     serial = std::make_unique<SerialConnection>(device, 19200, 8, 0, 0, 0, 0);
 
     connect(this, &WidgetTriax::checkQueue, this, &WidgetTriax::readCommandQueue);
+    connect(serial.get(), &SerialConnection::endReception, this, &WidgetTriax::messageReceived);
     connect(leWavelength, &QLineEdit::returnPressed, this, &WidgetTriax::newWavelength);
     connect(leMoveRel, &QLineEdit::returnPressed, this, &WidgetTriax::moveRelative);
     connect(leInSlit, &QLineEdit::returnPressed, this, &WidgetTriax::newInSlit);

@@ -60,6 +60,7 @@ public Q_SLOTS:
 private Q_SLOTS:
     void quit();
     void readCommandQueue();
+    void messageReceived();
     void sendCLICommand();
 
 protected:
@@ -68,6 +69,30 @@ protected:
 private:
     void queueCommand(const QString &command);
     void installValidators();
+
+    // Answer parsers, one per kind of head command. Each runs while its
+    // command is still at the head of the queue, may append follow-ups, and
+    // leaves removing the head and sending the next command to the dispatch.
+    void dispatchAnswer();
+    void parseSPACE();
+    void parseO2000();
+    void parse247();
+    void parseA();
+    void parseE();
+    void parseF();
+    void parseH();
+    void parseZ61();
+    void parseZ62();
+    void parseZ452();
+    void parseZ451();
+    void parseReadSlitPosition();
+    void parseNewSlitPosition();
+    void parseDEFAULT();
+
+    void captureAnswer();
+    char receivedByte(int index) const;
+    void motionAccepted(const char *strangeResult);
+    QString takeCarriageReturnsFromHead();
 
     // Set while the head of the queue has been written and its reception is
     // awaited, so that a command appended meanwhile does not send the head a

@@ -163,6 +163,8 @@ void TestWidgetTriax::editsBecomeCommands()
     QFETCH(QString, command);
     QFETCH(int, readyAfter);
 
+    // Open, so that a queued command stays in flight at the head.
+    QCOMPARE(triax->serial->openPort(), 1);
     triax->enableGui(true);
     triax->ready = 1;
     triax->inSlitSteps = 1000;
@@ -186,6 +188,7 @@ void TestWidgetTriax::editsBecomeCommands()
 
 void TestWidgetTriax::gratingChoice()
 {
+    QCOMPARE(triax->serial->openPort(), 1);
     triax->enableGui(true);
     triax->ready = 1;
     triax->cbGrating->setCurrentIndex(2);
@@ -263,7 +266,11 @@ void TestWidgetTriax::noDoubleTransmission()
     QCOMPARE(triax->commandQueue,
         (QList<QString> {
             QStringLiteral(" "), QStringLiteral("Z61,0,546.07"), QStringLiteral("H0") }));
-    QVERIFY(instrument->readFor(700).isEmpty());
+    QVERIFY(instrument->readFor(300).isEmpty());
+    // No answer to the space: the next commands follow one by one, once each.
+    QCOMPARE(instrument->read(13, 1000), QByteArray("Z61,0,546.07\r"));
+    QCOMPARE(instrument->read(3, 1000), QByteArray("H0\r"));
+    QVERIFY(instrument->readFor(300).isEmpty());
 }
 
 void TestWidgetTriax::closeReturnsToIdle()

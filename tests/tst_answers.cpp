@@ -1,0 +1,299 @@
+#include "pseudoterminal.h"
+#include "serialconnection.h"
+#include "triax.h"
+
+#include <QTest>
+
+#include <memory>
+
+// Answers handed to the dispatch as the serial link would deliver them, for
+// the answers a well-behaved instrument never gives.
+class TestAnswers : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void followUpsAndDiagnostics_data();
+    void followUpsAndDiagnostics();
+    void readBacksRefreshReadOuts_data();
+    void readBacksRefreshReadOuts();
+    void readyAndBusyLooks();
+    void gratingReadBackSelectsTheGratingOnce();
+    void emptyReceptionsLetTheQueueRest();
+    void verboseTrace();
+
+private:
+    // Puts `head` at the front of the queue and delivers `received` as its
+    // reception; returns the debug lines written meanwhile.
+    QStringList deliver(const QString &head, const QByteArray &received);
+
+    std::unique_ptr<PseudoTerminal> instrument;
+    std::unique_ptr<WidgetTriax> triax;
+};
+
+namespace {
+
+QStringList *capturedLines = nullptr;
+
+void captureDebugLine(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    if (type == QtDebugMsg && capturedLines)
+        capturedLines->append(text);
+}
+
+const QList<QString> startUpReadBack { "H0", "Z62,0", "j0,0", "j0,2", "Z452,0,0,0" };
+const QList<QString> motionReadBack { "H0", "Z62,0", "Z452,0,0,0", "j0,0", "j0,2" };
+
+} // namespace
+
+void TestAnswers::init()
+{
+    instrument = std::make_unique<PseudoTerminal>();
+    QVERIFY(instrument->isValid());
+    triax = std::make_unique<WidgetTriax>(nullptr, instrument->devicePath(), 9123);
+    // Follow-ups really go out; nobody answers them within a test.
+    QCOMPARE(triax->serial->openPort(), 1);
+}
+
+void TestAnswers::cleanup()
+{
+    triax.reset();
+    instrument.reset();
+}
+
+QStringList TestAnswers::deliver(const QString &head, const QByteArray &received)
+{
+    QStringList lines;
+    capturedLines = &lines;
+    const QtMessageHandler previous = qInstallMessageHandler(captureDebugLine);
+    triax->commandQueue = { head };
+    triax->serial->rxMsg = received;
+    emit triax->serial->endReception();
+    qInstallMessageHandler(previous);
+    capturedLines = nullptr;
+    return lines;
+}
+
+void TestAnswers::followUpsAndDiagnostics_data()
+{
+    QTest::addColumn<QString>("head");
+    QTest::addColumn<QByteArray>("received");
+    QTest::addColumn<QList<QString>>("queued");
+    QTest::addColumn<QStringList>("lines");
+
+    const QByteArray noAnswer("RX_ERROR: empty answer/timeout ?");
+    const QList<QString> nothing;
+    const QStringList silent;
+
+    QTest::newRow("space, running") << " " << QByteArray("F") << startUpReadBack << silent;
+    QTest::newRow("space, needs start")
+        << " " << QByteArray("B") << QList<QString> { "O2000" } << silent;
+    QTest::newRow("space, needs autobaud")
+        << " " << QByteArray("*") << QList<QString> { "\\247" } << silent;
+    QTest::newRow("space, other") << " " << QByteArray("x") << nothing << silent;
+    QTest::newRow("space, no instrument") << " " << noAnswer << nothing << silent;
+    QTest::newRow("O2000 started")
+        << "O2000" << QByteArray("*") << QList<QString> { "A" } << silent;
+    QTest::newRow("O2000, other") << "O2000" << QByteArray("o") << nothing << silent;
+    QTest::newRow("autobaud done")
+        << "\\247" << QByteArray("=") << QList<QString> { "O2000" } << silent;
+    QTest::newRow("autobaud, other")
+        << "\\247" << QByteArray("x") << nothing
+        << QStringList { "<247> returned <> '=' so... autobaud again (counter++)" };
+    QTest::newRow("A done") << "A" << QByteArray("o") << QList<QString> { " " } << silent;
+    QTest::newRow("A, other") << "A" << QByteArray("=") << nothing
+                              << QStringList { "A returned strange result <> 'o' !" };
+    QTest::newRow("E, moving") << "E" << QByteArray("oq") << QList<QString> { "E" } << silent;
+    QTest::newRow("E, stopped") << "E" << QByteArray("oz\r") << motionReadBack << silent;
+    QTest::newRow("E, o alone") << "E" << QByteArray("o") << nothing
+                                << QStringList { "E returned strange result <> 'o[q,z]' !" };
+    QTest::newRow("E, other") << "E" << QByteArray("x") << nothing
+                              << QStringList { "E returned strange result <> 'o' !" };
+    QTest::newRow("E, no answer") << "E" << noAnswer << nothing
+                                  << QStringList { "E returned strange result <> 'o' !" };
+    QTest::newRow("F taken") << "F0,100" << QByteArray("o") << QList<QString> { "E" } << silent;
+    QTest::newRow("F refused") << "F0,100" << QByteArray("b") << nothing
+                               << QStringList { "F returned strange result <> 'o' !" };
+    QTest::newRow("Z61 taken") << "Z61,0,546.07" << QByteArray("o") << QList<QString> { "E" }
+                               << silent;
+    QTest::newRow("Z61 refused") << "Z61,0,546.07" << noAnswer << nothing
+                                 << QStringList { "Z61 returned strange result <> 'o' !" };
+    QTest::newRow("Z451 refused") << "Z451,0,0,0,2" << QByteArray("b") << nothing
+                                  << QStringList { "Z451 returned strange result <> 'o' !" };
+    QTest::newRow("k refused") << "k0,2,-5" << QByteArray("TX_ERROR: device not open") << nothing
+                               << QStringList { "k returned strange result <> 'o' !" };
+    QTest::newRow("typed G, quiet") << "G1" << QByteArray("o") << nothing << silent;
+    QTest::newRow("byte escape answered") << "\\248" << QByteArray("x") << nothing << silent;
+}
+
+void TestAnswers::followUpsAndDiagnostics()
+{
+    QFETCH(QString, head);
+    QFETCH(QByteArray, received);
+    QFETCH(QList<QString>, queued);
+    QFETCH(QStringList, lines);
+
+    QCOMPARE(deliver(head, received), lines);
+    QCOMPARE(triax->commandQueue, queued);
+    QCOMPARE(triax->currentCommand, head);
+}
+
+void TestAnswers::readBacksRefreshReadOuts_data()
+{
+    QTest::addColumn<QString>("head");
+    QTest::addColumn<QByteArray>("received");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("shown"); // "-" when the field must keep its text
+
+    QTest::newRow("position, five digits kept") << "H0" << QByteArray("o123456") << "leMotPos"
+                                                << "12345";
+    QTest::newRow("position, no o") << "H0" << QByteArray("123") << "leMotPos"
+                                    << "-";
+    QTest::newRow("wavelength cut to two decimals")
+        << "Z62,0" << QByteArray("o546.0799\r") << "leWavelength"
+        << "546.07";
+    QTest::newRow("wavelength needs a third decimal")
+        << "Z62,0" << QByteArray("o546.07") << "leWavelength"
+        << "-";
+    QTest::newRow("entrance slit") << "j0,0" << QByteArray("o12") << "leInSlit"
+                                   << "12";
+    QTest::newRow("exit slit") << "j0,2\r" << QByteArray("o0700") << "leOutSlit"
+                               << "0700";
+    QTest::newRow("slit 1 does not exist") << "j0,1" << QByteArray("o0700") << "leOutSlit"
+                                           << "-";
+    QTest::newRow("answer stops at NUL") << "H0"
+                                         << QByteArray("o1\0"
+                                                       "99",
+                                                5)
+                                         << "leMotPos"
+                                         << "1";
+}
+
+void TestAnswers::readBacksRefreshReadOuts()
+{
+    QFETCH(QString, head);
+    QFETCH(QByteArray, received);
+    QFETCH(QString, field);
+    QFETCH(QString, shown);
+
+    auto *edit = triax->findChild<QLineEdit *>(field);
+    QVERIFY(edit);
+    edit->setText(QStringLiteral("before"));
+    deliver(head, received);
+    QCOMPARE(edit->text(), shown == QLatin1String("-") ? QStringLiteral("before") : shown);
+    if (shown != QLatin1String("-") && field == QLatin1String("leOutSlit"))
+        QCOMPARE(triax->outSlitSteps, shown.toInt());
+    if (shown != QLatin1String("-") && field == QLatin1String("leInSlit"))
+        QCOMPARE(triax->inSlitSteps, shown.toInt());
+    if (shown != QLatin1String("-") && field == QLatin1String("leWavelength"))
+        QCOMPARE(triax->wavelengthText, shown);
+    QVERIFY(triax->commandQueue.isEmpty());
+}
+
+void TestAnswers::readyAndBusyLooks()
+{
+    deliver(QStringLiteral(" "), "F");
+    QCOMPARE(triax->ready, 1);
+    QCOMPARE(triax->lbReady->text(), QStringLiteral("ready"));
+    QVERIFY(triax->leWavelength->isEnabled() && triax->pbClose->isEnabled());
+    QVERIFY(!triax->pbOpen->isEnabled() && !triax->pbQuit->isEnabled());
+
+    // A relative drive move is polled without changing the panel.
+    deliver(QStringLiteral("F0,100"), "o");
+    QCOMPARE(triax->lbReady->text(), QStringLiteral("ready"));
+    QVERIFY(triax->leWavelength->isEnabled() && triax->pbClose->isEnabled());
+
+    triax->ready = 0;
+    deliver(QStringLiteral("Z61,0,546.07"), "o");
+    QCOMPARE(triax->lbReady->text(), QStringLiteral("motor busy"));
+    for (QWidget *widget :
+        { static_cast<QWidget *>(triax->pbOpen), static_cast<QWidget *>(triax->pbClose),
+            static_cast<QWidget *>(triax->pbQuit), static_cast<QWidget *>(triax->leWavelength),
+            static_cast<QWidget *>(triax->cbGrating) })
+        QVERIFY(!widget->isEnabled());
+    QCOMPARE(triax->ready, 0);
+
+    deliver(QStringLiteral("E"), "oz");
+    QCOMPARE(triax->ready, 1);
+    QCOMPARE(triax->lbReady->text(), QStringLiteral("ready"));
+    QVERIFY(triax->leInSlit->isEnabled() && triax->pbClose->isEnabled());
+}
+
+void TestAnswers::gratingReadBackSelectsTheGratingOnce()
+{
+    triax->ready = 1;
+    deliver(QStringLiteral("Z452,0,0,0"), "o1");
+    QCOMPARE(triax->grating, 1);
+    QCOMPARE(triax->cbGrating->currentIndex(), 1);
+    QCOMPARE(triax->ready, 0);
+    QCOMPARE(triax->commandQueue, QList<QString> { QStringLiteral("Z451,0,0,0,1") });
+    // The grating command went out once, after the read-back had ended.
+    QCOMPARE(instrument->read(13, 300), QByteArray("Z451,0,0,0,1\r"));
+
+    deliver(QStringLiteral("Z452,0,0,0"), "o1");
+    QVERIFY(triax->commandQueue.isEmpty());
+}
+
+void TestAnswers::emptyReceptionsLetTheQueueRest()
+{
+    // A reception that no command is waiting for belongs to nothing.
+    triax->serial->rxMsg = "F";
+    emit triax->serial->endReception();
+    QVERIFY(triax->commandQueue.isEmpty());
+    QVERIFY(triax->currentCommand.isNull());
+
+    triax->commandQueue = { QStringLiteral("\\222"), QStringLiteral("H0") };
+    triax->serial->rxMsg.clear();
+    emit triax->serial->endReception();
+    QCOMPARE(triax->commandQueue, QList<QString> { QStringLiteral("H0") });
+    QCOMPARE(triax->currentCommand, QStringLiteral("\\222"));
+    QVERIFY(instrument->readFor(50).isEmpty());
+
+    QCOMPARE(deliver(QStringLiteral("\\248"), QByteArray()),
+        QStringList { "<248> was sent, no answer" });
+    QCOMPARE(deliver(QStringLiteral("H0"), QByteArray()), QStringList());
+
+    // Stray bytes after a missing wake-up answer are dropped, so they cannot
+    // pass for the answer to the next command.
+    instrument->write("junk");
+    instrument->readFor(50);
+    triax->ckbVerbose->setChecked(true);
+    const QStringList lines = deliver(QStringLiteral(" "), "\r\r");
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.at(1), QStringLiteral("not receiving answer (space) after 500ms"));
+    QVERIFY(triax->commandQueue.isEmpty());
+
+    triax->commandQueue = { QStringLiteral("H0") };
+    emit triax->checkQueue();
+    QCOMPARE(instrument->read(3, 300), QByteArray("H0\r"));
+    instrument->write("o7");
+    QTRY_COMPARE(triax->leMotPos->text(), QStringLiteral("7"));
+}
+
+void TestAnswers::verboseTrace()
+{
+    QCOMPARE(deliver(QStringLiteral("G1"), "x"), QStringList());
+
+    triax->ckbVerbose->setChecked(true);
+    triax->stopwatch.start();
+    const QStringList lines = deliver(QStringLiteral("G1\r"), "o\r12");
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("^tx: \"G1\" rx: \"o12\" elapsed time \\(ms\\): \\d+$"))
+            .match(lines.at(0))
+            .hasMatch(),
+        qPrintable(lines.at(0)));
+    QVERIFY2(QRegularExpression(
+                 QStringLiteral("^tx: \"G1\" rx: \"o12\"      elapsed time \\(ms\\): \\d+ $"))
+                 .match(lines.at(1))
+                 .hasMatch(),
+        qPrintable(lines.at(1)));
+    QCOMPARE(triax->answer, QStringLiteral("o12"));
+    QCOMPARE(triax->currentCommand, QStringLiteral("G1"));
+}
+
+QTEST_MAIN(TestAnswers)
+#include "tst_answers.moc"
