@@ -13,6 +13,14 @@ void WidgetTriax::captureAnswer()
     answer = QString::fromLatin1(nul < 0 ? received : received.left(nul));
 }
 
+// The answer, and its first byte as the character the handshake and the
+// polling decide on.
+void WidgetTriax::captureAnswerHead()
+{
+    captureAnswer();
+    answerHead = QChar::fromLatin1(receivedByte(0));
+}
+
 // A received byte, or NUL past the end: an answer of "o" alone has no
 // second byte, and that must read as an unexpected one.
 char WidgetTriax::receivedByte(int index) const
@@ -22,8 +30,7 @@ char WidgetTriax::receivedByte(int index) const
 
 void WidgetTriax::parseSPACE()
 {
-    captureAnswer();
-    answerHead = QChar::fromLatin1(receivedByte(0));
+    captureAnswerHead();
     if (answerHead == u'B') {
         commandQueue.append(QStringLiteral("O2000"));
     } else if (answerHead == u'F') {
@@ -39,16 +46,14 @@ void WidgetTriax::parseSPACE()
 
 void WidgetTriax::parseO2000()
 {
-    captureAnswer();
-    answerHead = QChar::fromLatin1(receivedByte(0));
+    captureAnswerHead();
     if (answerHead == u'*')
         commandQueue.append(QStringLiteral("A"));
 }
 
 void WidgetTriax::parse247()
 {
-    captureAnswer();
-    answerHead = QChar::fromLatin1(receivedByte(0));
+    captureAnswerHead();
     if (answerHead == u'=')
         commandQueue.append(QStringLiteral("O2000"));
     else
@@ -57,8 +62,7 @@ void WidgetTriax::parse247()
 
 void WidgetTriax::parseA()
 {
-    captureAnswer();
-    answerHead = QChar::fromLatin1(receivedByte(0));
+    captureAnswerHead();
     if (answerHead == u'o')
         commandQueue.append(QStringLiteral(" "));
     else
@@ -98,8 +102,7 @@ void WidgetTriax::parseNewSlitPosition()
 // A relative drive move is polled too, but leaves the panel as it is.
 void WidgetTriax::parseF()
 {
-    captureAnswer();
-    answerHead = QChar::fromLatin1(receivedByte(0));
+    captureAnswerHead();
     if (answerHead == u'o')
         commandQueue.append(QStringLiteral("E"));
     else
@@ -108,8 +111,7 @@ void WidgetTriax::parseF()
 
 void WidgetTriax::parseE()
 {
-    captureAnswer();
-    answerHead = QChar::fromLatin1(receivedByte(0));
+    captureAnswerHead();
     if (answerHead != u'o') {
         qDebug("E returned strange result <> 'o' !");
         return;

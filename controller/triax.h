@@ -90,6 +90,7 @@ private:
     void parseDEFAULT();
 
     void captureAnswer();
+    void captureAnswerHead();
     char receivedByte(int index) const;
     void motionAccepted(const char *strangeResult);
     QString takeCarriageReturnsFromHead();

@@ -1,32 +1,16 @@
 #include "pseudoterminal.h"
 
+#include "rawpseudoterminal.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
-#include <termios.h>
 #include <unistd.h>
 
 PseudoTerminal::PseudoTerminal()
 {
-    master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (master < 0)
-        return;
-    if (grantpt(master) != 0 || unlockpt(master) != 0) {
-        ::close(master);
-        master = -1;
-        return;
-    }
-    // Raw from the start: no echo and no line-ending translation before the
-    // other end has configured the line itself.
-    termios attributes {};
-    if (tcgetattr(master, &attributes) == 0) {
-        cfmakeraw(&attributes);
-        tcsetattr(master, TCSANOW, &attributes);
-    }
-    path = QString::fromLocal8Bit(ptsname(master));
+    master = openRawPseudoTerminal(&path);
 }
 
 PseudoTerminal::~PseudoTerminal()

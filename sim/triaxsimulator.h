@@ -1,0 +1,102 @@
+#ifndef TRIAXSIMULATOR_H
+#define TRIAXSIMULATOR_H
+
+#include "triaxmodel.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class QSocketNotifier;
+class QTimer;
+
+// The simulated instrument on a pseudo-terminal: the panel opens
+// devicePath() as its serial device. Bytes from the panel are framed into
+// commands the way the instrument reads its line, each command is answered
+// by the model, and the answer goes back unless a fault is injected on it.
+class TriaxSimulator : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Faults act on the line, not on the instrument: the command has been
+    // carried out all the same, only its answer is lost or mangled. The
+    // first fault in the list that matches a command applies to it.
+    struct Fault
+    {
+        enum Kind { NoAnswer, Garbage, Split, Late };
+        Kind kind = NoAnswer;
+        // Only commands (without terminator) starting with this are hit; an
+        // empty prefix hits every command that has an answer.
+        QByteArray prefix;
+    };
+
+    struct Options
+    {
+        TriaxModel::State state = TriaxModel::State::Running;
+        int grating = 0;
+        double wavelength = 500.0;
+        int entranceSlit = 100;
+        int exitSlit = 100;
+        double speed = TriaxModel::defaultSpeed;
+        QList<Fault> faults;
+        // Longer than the panel's usual 200 ms wait, so that a late answer or
+        // the rest of a split one lands in the next command's reception.
+        int faultDelay = 300;
+        // Byte log: empty for none, "-" for standard error, or a file name.
+        QString logFile;
+    };
+
+    explicit TriaxSimulator(const Options &options, QObject *parent = nullptr);
+    ~TriaxSimulator() override;
+
+    bool isValid() const { return errorText.isEmpty(); }
+    QString errorString() const { return errorText; }
+    QString devicePath() const { return path; }
+
+    // Every framed command in arrival order, each as it came on the wire,
+    // terminator included ("H0\r", " ", "O2000" plus its NUL, "\xf7").
+    QList<QByteArray> commands() const { return received; }
+    void clearCommands() { received.clear(); }
+
+    TriaxModel &model() { return instrument; }
+    const TriaxModel &model() const { return instrument; }
+
+Q_SIGNALS:
+    // Emitted before the command is answered, with its wire form.
+    void commandReceived(const QByteArray &command);
+
+private:
+    void openMaster();
+    void openLog(const QString &fileName);
+    void readLine();
+    void lineClosed();
+    void checkReopened();
+    void take(char byte);
+    void commandGapElapsed();
+    void frame(const QByteArray &wire, const QByteArray &command, bool answered);
+    void respond(const QByteArray &command);
+    void sendLater(const QByteArray &bytes);
+    void send(const QByteArray &bytes);
+    void logLine(const QByteArray &text);
+
+    TriaxModel instrument;
+    QList<Fault> faults;
+    int faultDelay;
+    int master = -1;
+    QString path;
+    QString errorText;
+    QSocketNotifier *readNotifier = nullptr;
+    QTimer *commandGap;
+    QTimer *reopenPoll;
+    bool panelAway = false;
+    QByteArray pending;
+    QList<QByteArray> received;
+    QElapsedTimer clock;
+    QFile log;
+};
+
+#endif

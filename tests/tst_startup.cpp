@@ -1,0 +1,53 @@
+#include "triax.h"
+#include "triaxsimulator.h"
+
+#include <QTest>
+
+#include <memory>
+
+// The start-up paths through "A": the panel gives the instrument 90 s to
+// start before it reads the answer, so both paths run side by side.
+class TestStartUp : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void startAndAutobaudPaths();
+};
+
+void TestStartUp::startAndAutobaudPaths()
+{
+    const QList<QByteArray> readBack { "H0\r", "Z62,0\r", "j0,0\r", "j0,2\r", "Z452,0,0,0\r" };
+    const QByteArray o2000("O2000\0", 6);
+
+    TriaxSimulator::Options needsStart;
+    needsStart.state = TriaxModel::State::NeedsStart;
+    TriaxSimulator::Options needsAutobaud;
+    needsAutobaud.state = TriaxModel::State::NeedsAutobaud;
+
+    TriaxSimulator startSimulator(needsStart);
+    TriaxSimulator autobaudSimulator(needsAutobaud);
+    QVERIFY(startSimulator.isValid() && autobaudSimulator.isValid());
+    WidgetTriax startPanel(nullptr, startSimulator.devicePath(), 9123);
+    WidgetTriax autobaudPanel(nullptr, autobaudSimulator.devicePath(), 9124);
+    startPanel.pbOpen->click();
+    autobaudPanel.pbOpen->click();
+
+    // The wait for "A" holds each panel, not yet ready.
+    QTRY_COMPARE_WITH_TIMEOUT(autobaudSimulator.commands().size(), 4, 3000);
+    QCOMPARE(startPanel.commandQueue, QList<QString> { QStringLiteral("A") });
+    QCOMPARE(autobaudPanel.lbReady->text(), QStringLiteral("not ready"));
+
+    const auto settled
+        = [](const WidgetTriax &panel) { return panel.ready == 1 && panel.commandQueue.isEmpty(); };
+    QVERIFY(QTest::qWaitFor([&] { return settled(startPanel) && settled(autobaudPanel); }, 100000));
+
+    QCOMPARE(startSimulator.commands(), (QList<QByteArray> { " ", o2000, "A", " " } + readBack));
+    QCOMPARE(autobaudSimulator.commands(),
+        (QList<QByteArray> { " ", "\xf7", o2000, "A", " " } + readBack));
+    QCOMPARE(autobaudPanel.lbReady->text(), QStringLiteral("ready"));
+    QVERIFY(autobaudPanel.leWavelength->isEnabled());
+}
+
+QTEST_MAIN(TestStartUp)
+#include "tst_startup.moc"
