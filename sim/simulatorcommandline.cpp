@@ -1,0 +1,160 @@
+#include "simulatorcommandline.h"
+
+#include <QCommandLineParser>
+
+#include <optional>
+
+namespace {
+
+std::optional<TriaxModel::State> parseState(const QString &text)
+{
+    if (text == QLatin1String("running"))
+        return TriaxModel::State::Running;
+    if (text == QLatin1String("start"))
+        return TriaxModel::State::NeedsStart;
+    if (text == QLatin1String("autobaud"))
+        return TriaxModel::State::NeedsAutobaud;
+    return std::nullopt;
+}
+
+std::optional<TriaxSimulator::Fault> parseFault(const QString &text)
+{
+    const qsizetype colon = text.indexOf(u':');
+    const QString kind = colon < 0 ? text : text.left(colon);
+    TriaxSimulator::Fault fault;
+    if (kind == QLatin1String("noanswer"))
+        fault.kind = TriaxSimulator::Fault::NoAnswer;
+    else if (kind == QLatin1String("garbage"))
+        fault.kind = TriaxSimulator::Fault::Garbage;
+    else if (kind == QLatin1String("split"))
+        fault.kind = TriaxSimulator::Fault::Split;
+    else if (kind == QLatin1String("late"))
+        fault.kind = TriaxSimulator::Fault::Late;
+    else
+        return std::nullopt;
+    if (colon >= 0) {
+        const QString prefix = text.mid(colon + 1);
+        // The two one-byte commands that cannot be typed on a command line.
+        if (prefix == QLatin1String("space"))
+            fault.prefix = QByteArrayLiteral(" ");
+        else if (prefix == QLatin1String("autobaud"))
+            fault.prefix = QByteArrayLiteral("\xf7");
+        else
+            fault.prefix = prefix.toLatin1();
+    }
+    return fault;
+}
+
+bool readInteger(const QString &text, int lowest, int highest, int *value)
+{
+    bool ok = false;
+    *value = text.toInt(&ok);
+    return ok && *value >= lowest && *value <= highest;
+}
+
+} // namespace
+
+SimulatorCommandLine SimulatorCommandLine::fromArguments(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulated scanning monochromator on a pseudo-terminal.\n"
+        "Prints the serial device to open on the first line of standard output, then\n"
+        "answers the panel's commands until it gets SIGTERM or SIGINT.\n"
+        "The drive has %1 steps per nm, the slits move from 0 to %2 steps.")
+                                         .arg(TriaxModel::stepsPerNanometre)
+                                         .arg(TriaxModel::maxSlitWidth));
+    parser.addHelpOption();
+    const QCommandLineOption stateOption(QStringLiteral("state"),
+        QStringLiteral("State at start-up: running (the space is answered F), start (needs "
+                       "O2000 and A) or autobaud (needs the byte 247, then as start); running "
+                       "when not given."),
+        QStringLiteral("state"), QStringLiteral("running"));
+    const QCommandLineOption gratingOption(QStringLiteral("grating"),
+        QStringLiteral("Grating in place: 0, 1 or 2 (default 0)."), QStringLiteral("n"),
+        QStringLiteral("0"));
+    const QCommandLineOption wavelengthOption(QStringLiteral("wavelength"),
+        QStringLiteral("Wavelength in nm, 0 to %1 (default 500).").arg(TriaxModel::maxWavelength),
+        QStringLiteral("nm"), QStringLiteral("500"));
+    const QCommandLineOption entranceOption(QStringLiteral("entrance-slit"),
+        QStringLiteral("Entrance slit width in steps (default 100)."), QStringLiteral("steps"),
+        QStringLiteral("100"));
+    const QCommandLineOption exitOption(QStringLiteral("exit-slit"),
+        QStringLiteral("Exit slit width in steps (default 100)."), QStringLiteral("steps"),
+        QStringLiteral("100"));
+    const QCommandLineOption speedOption(QStringLiteral("speed"),
+        QStringLiteral("Motor speed in steps per second (default %1); a grating change takes "
+                       "as long as %2 steps.")
+            .arg(TriaxModel::defaultSpeed)
+            .arg(TriaxModel::gratingChangeSteps),
+        QStringLiteral("steps/s"), QString::number(TriaxModel::defaultSpeed));
+    const QCommandLineOption faultOption(QStringLiteral("fault"),
+        QStringLiteral("Inject a fault on answers; repeatable, the first that matches applies. "
+                       "KIND is noanswer, garbage (\"#?\"), split (half now, the rest after the "
+                       "fault delay) or late (all after the fault delay). PREFIX limits it to "
+                       "commands starting with it; space and autobaud stand for the space and "
+                       "the byte 247."),
+        QStringLiteral("KIND[:PREFIX]"));
+    const QCommandLineOption delayOption(QStringLiteral("fault-delay"),
+        QStringLiteral("Delay of late and split answers in ms (default 300)."),
+        QStringLiteral("ms"), QStringLiteral("300"));
+    const QCommandLineOption logOption(
+        QStringLiteral("log"), QStringLiteral("Log every byte received and sent on stderr."));
+    const QCommandLineOption logFileOption(QStringLiteral("log-file"),
+        QStringLiteral("Log every byte received and sent to this file."), QStringLiteral("file"));
+    parser.addOptions({ stateOption, gratingOption, wavelengthOption, entranceOption, exitOption,
+        speedOption, faultOption, delayOption, logOption, logFileOption });
+    parser.process(arguments);
+
+    SimulatorCommandLine commandLine;
+    TriaxSimulator::Options &options = commandLine.options;
+    const std::optional<TriaxModel::State> state = parseState(parser.value(stateOption));
+    if (!state) {
+        commandLine.error = QStringLiteral("--state must be running, start or autobaud");
+        return commandLine;
+    }
+    options.state = *state;
+
+    if (!readInteger(
+            parser.value(gratingOption), 0, TriaxModel::gratingCount - 1, &options.grating)) {
+        commandLine.error = QStringLiteral("--grating must be 0, 1 or 2");
+        return commandLine;
+    }
+    bool ok = false;
+    options.wavelength = parser.value(wavelengthOption).toDouble(&ok);
+    if (!ok || !(options.wavelength >= 0 && options.wavelength <= TriaxModel::maxWavelength)) {
+        commandLine.error
+            = QStringLiteral("--wavelength must be from 0 to %1 nm").arg(TriaxModel::maxWavelength);
+        return commandLine;
+    }
+    if (!readInteger(
+            parser.value(entranceOption), 0, TriaxModel::maxSlitWidth, &options.entranceSlit)
+        || !readInteger(parser.value(exitOption), 0, TriaxModel::maxSlitWidth, &options.exitSlit)) {
+        commandLine.error = QStringLiteral("slit widths must be from 0 to %1 steps")
+                                .arg(TriaxModel::maxSlitWidth);
+        return commandLine;
+    }
+    options.speed = parser.value(speedOption).toDouble(&ok);
+    if (!ok || !(options.speed >= 1)) {
+        commandLine.error = QStringLiteral("--speed must be at least 1 step per second");
+        return commandLine;
+    }
+    if (!readInteger(parser.value(delayOption), 0, 60000, &options.faultDelay)) {
+        commandLine.error = QStringLiteral("--fault-delay must be from 0 to 60000 ms");
+        return commandLine;
+    }
+    for (const QString &text : parser.values(faultOption)) {
+        const std::optional<TriaxSimulator::Fault> fault = parseFault(text);
+        if (!fault) {
+            commandLine.error = QStringLiteral("unknown fault %1").arg(text);
+            return commandLine;
+        }
+        options.faults.append(*fault);
+    }
+    if (parser.isSet(logFileOption))
+        options.logFile = parser.value(logFileOption);
+    else if (parser.isSet(logOption))
+        options.logFile = QStringLiteral("-");
+
+    return commandLine;
+}
