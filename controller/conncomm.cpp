@@ -90,9 +90,8 @@ void WidgetTriax::messageReceived()
     inFlight = true;
 
     if (ckbVerbose->isChecked()) {
-        const qint64 elapsed = stopwatch.isValid() ? stopwatch.elapsed() : 0;
-        serial->rxMsg.replace('\r', QByteArray());
-        const QString head = takeCarriageReturnsFromHead();
+        const qint64 elapsed = elapsedSinceSent();
+        const QString head = takeCarriageReturns();
         qDebug().noquote().nospace()
             << QStringLiteral("tx: \"%1\" rx: \"%2\" elapsed time (ms): %3")
                    .arg(head, QString::fromLatin1(serial->rxMsg))
@@ -161,4 +160,19 @@ QString WidgetTriax::takeCarriageReturnsFromHead()
 {
     commandQueue.first().remove(u'\r');
     return commandQueue.first();
+}
+
+// Verbose traces show the exchange without the carriage returns, in the
+// reception and in the head command alike.
+QString WidgetTriax::takeCarriageReturns()
+{
+    serial->rxMsg.replace('\r', QByteArray());
+    return takeCarriageReturnsFromHead();
+}
+
+// The stopwatch runs only for commands sent in verbose mode; one never
+// started reads 0.
+qint64 WidgetTriax::elapsedSinceSent() const
+{
+    return stopwatch.isValid() ? stopwatch.elapsed() : 0;
 }

@@ -191,10 +191,9 @@ void WidgetTriax::parseDEFAULT()
 {
     if (!ckbVerbose->isChecked())
         return;
-    currentCommand = takeCarriageReturnsFromHead();
-    serial->rxMsg.replace('\r', QByteArray());
+    currentCommand = takeCarriageReturns();
     captureAnswer();
-    const qint64 elapsed = stopwatch.isValid() ? stopwatch.elapsed() : 0;
+    const qint64 elapsed = elapsedSinceSent();
     qDebug().noquote().nospace() << QStringLiteral(
         "tx: \"%1\" rx: \"%2\"      elapsed time (ms): %3 ")
                                         .arg(currentCommand, answer)

@@ -94,6 +94,8 @@ private:
     char receivedByte(int index) const;
     void motionAccepted(const char *strangeResult);
     QString takeCarriageReturnsFromHead();
+    QString takeCarriageReturns();
+    qint64 elapsedSinceSent() const;
 
     // Set while the head of the queue has been written and its reception is
     // awaited, so that a command appended meanwhile does not send the head a
