@@ -1,6 +1,7 @@
 #include "triax.h"
 
 #include "serialconnection.h"
+#include "xmlrpcserver.h"
 
 #include <QCloseEvent>
 #include <QDoubleValidator>
@@ -37,10 +38,12 @@ WidgetTriax::WidgetTriax(QDockWidget *parent, const QString &device, int port)
     answer.clear();
     commandQueue.clear();
 
-    // TODO(#5): create the remote API object here, ServerXmlRPC(this, port);
-    // it serves the remote methods on that port.
+    remoteApi = new ServerXmlRPC(this, port);
 
-    lbPortValue->setText(QStringLiteral("%1").arg(port));
+    // Show the port actually listened on: with 0 the system chooses one, and a
+    // port above 65535 wraps. Clients must be told which.
+    const int listened = remoteApi->serverPort();
+    lbPortValue->setText(QStringLiteral("%1").arg(listened ? listened : port));
     lbDeviceValue->setText(device);
 }
 

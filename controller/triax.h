@@ -12,6 +12,7 @@
 #include <memory>
 
 class SerialConnection;
+class ServerXmlRPC;
 
 // The dock window the operator sees and, at the same time, the hub of the
 // system: it owns the serial link and the command queue, and it holds the
@@ -28,6 +29,8 @@ public:
     void enableGui(bool on);
     void displayStatus(const QString &text);
 
+    // Serves the remote methods on the port from the command line; a child.
+    ServerXmlRPC *remoteApi = nullptr;
     // 1 while the instrument is initialised and idle and takes a new motion.
     int ready = 0;
     // Last known slit widths in motor steps and grating index; 0 until the

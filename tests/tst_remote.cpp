@@ -1,0 +1,299 @@
+#include "debuglog.h"
+#include "triax.h"
+#include "triaxsimulator.h"
+#include "xmlrpcserver.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTest>
+
+#include <memory>
+
+// Remote clients drive the panel through Python's own XML-RPC client, against
+// the simulated instrument: what a client gets back, what goes over the wire,
+// and what the panel shows.
+class TestRemote : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanup();
+
+    void sessionDrivesThePanel();
+    void introspection();
+    void refusedRequestsChangeNothing();
+    void limitsAreAccepted();
+    void portInUseIsReported();
+
+private:
+    void start(const TriaxSimulator::Options &options = {});
+    // One call through the Python client: [type name, result], ["tuple", []]
+    // for a method without result, or ["Fault", code, text].
+    QJsonArray call(const QString &method, const QString &arguments = {});
+    bool connectInstrument();
+    // Waits until the instrument is ready and every queued command answered,
+    // so that the getters report the read-back.
+    bool settle();
+    QList<QByteArray> wire() const { return simulator->commands(); }
+
+    const QString python = QStringLiteral(PYTHON3_EXECUTABLE);
+    std::unique_ptr<TriaxSimulator> simulator;
+    std::unique_ptr<WidgetTriax> triax;
+    std::unique_ptr<QProcess> client;
+};
+
+namespace {
+
+const QJsonArray noResult { "tuple", QJsonArray() };
+
+QJsonArray integer(int value)
+{
+    return { "int", value };
+}
+
+QJsonArray text(const QString &value)
+{
+    return { "str", value };
+}
+
+} // namespace
+
+void TestRemote::initTestCase()
+{
+    if (python.isEmpty())
+        QSKIP("python3 not found");
+}
+
+void TestRemote::cleanup()
+{
+    if (client) {
+        client->closeWriteChannel();
+        client->waitForFinished(5000);
+    }
+    client.reset();
+    triax.reset();
+    simulator.reset();
+}
+
+void TestRemote::start(const TriaxSimulator::Options &options)
+{
+    simulator = std::make_unique<TriaxSimulator>(options);
+    QVERIFY2(simulator->isValid(), qPrintable(simulator->errorString()));
+    // Port 0: the system chooses a free port, and the panel shows which.
+    triax = std::make_unique<WidgetTriax>(nullptr, simulator->devicePath(), 0);
+    const QString port = triax->lbPortValue->text();
+    QVERIFY(port != QStringLiteral("0"));
+    QCOMPARE(port, QString::number(triax->remoteApi->serverPort()));
+
+    client = std::make_unique<QProcess>();
+    client->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    client->start(python, { QStringLiteral(TESTS_DIR "/remote_driver.py"), port });
+    QVERIFY(client->waitForStarted(10000));
+}
+
+QJsonArray TestRemote::call(const QString &method, const QString &arguments)
+{
+    const QString line = arguments.isEmpty() ? method : method + u'\t' + arguments;
+    client->write(line.toUtf8() + '\n');
+    if (!QTest::qWaitFor([this] { return client->canReadLine(); }, 10000))
+        return { "no answer to " + line };
+    return QJsonDocument::fromJson(client->readLine()).array();
+}
+
+bool TestRemote::connectInstrument()
+{
+    if (call(QStringLiteral("connect")) != integer(0))
+        return false;
+    return settle();
+}
+
+bool TestRemote::settle()
+{
+    return QTest::qWaitFor(
+        [this] {
+            return call(QStringLiteral("status")) == integer(1) && triax->commandQueue.isEmpty();
+        },
+        10000);
+}
+
+void TestRemote::sessionDrivesThePanel()
+{
+    start();
+    QCOMPARE(call("status"), integer(0));
+    QCOMPARE(call("checkConnection"), text("0"));
+    QCOMPARE(call("getWavelength"), QJsonArray({ "float", 0.0 }));
+
+    QVERIFY(connectInstrument());
+    QCOMPARE(call("checkConnection"), text("1"));
+    QCOMPARE(call("getWavelength"), QJsonArray({ "float", 500.0 }));
+    QCOMPARE(call("getPosition"), integer(20000));
+    simulator->clearCommands();
+
+    QCOMPARE(call("setWavelength", "546.07"), noResult);
+    QCOMPARE(call("status"), integer(0));
+    QCOMPARE(triax->leWavelength->text(), QStringLiteral("546.07"));
+    QVERIFY(settle());
+    QCOMPARE(wire().first(), QByteArray("Z61,0,546.07\r"));
+    QCOMPARE(call("getWavelength"), QJsonArray({ "float", 546.07 }));
+    QCOMPARE(call("getPosition"), integer(21843));
+
+    // The simulator starts with both slits at 100 steps.
+    simulator->clearCommands();
+    QCOMPARE(call("setInSlit", "400"), noResult);
+    QVERIFY(settle());
+    QCOMPARE(call("setOutSlit", "50"), noResult);
+    QVERIFY(settle());
+    QCOMPARE(wire().first(), QByteArray("k0,0,300\r"));
+    QVERIFY(wire().contains("k0,2,-50\r"));
+    QCOMPARE(call("getInSlit"), integer(400));
+    QCOMPARE(call("getOutSlit"), integer(50));
+
+    // Another grating, then the same one again: one grating command each.
+    simulator->clearCommands();
+    QCOMPARE(call("setGrating", "1"), noResult);
+    QCOMPARE(triax->cbGrating->currentIndex(), 1);
+    QVERIFY(settle());
+    QCOMPARE(wire().count("Z451,0,0,0,1\r"), 1);
+    QCOMPARE(call("getGrating"), integer(1));
+    QCOMPARE(call("setGrating", "1"), noResult);
+    QVERIFY(settle());
+    QCOMPARE(wire().count("Z451,0,0,0,1\r"), 2);
+
+    simulator->clearCommands();
+    QCOMPARE(call("moveRelative", "-200"), noResult);
+    QCOMPARE(triax->leMoveRel->text(), QStringLiteral("-200"));
+    QVERIFY(settle());
+    QCOMPARE(wire().first(), QByteArray("F0,-200\r"));
+    QCOMPARE(call("getPosition"), integer(21643));
+
+    QCOMPARE(call("close"), integer(0));
+    QCOMPARE(call("status"), integer(0));
+    QCOMPARE(call("checkConnection"), text("0"));
+    QCOMPARE(triax->lbReady->text(), QStringLiteral("not ready"));
+    QVERIFY(triax->pbOpen->isEnabled());
+}
+
+void TestRemote::introspection()
+{
+    start();
+    QCOMPARE(call("help"),
+        text("\nconnect() returns always 0\nclose() returns always 0\ncheckConnection() returns a "
+             "NULL string or the model name\nstatus() returns instrument status \ngetWavelength() "
+             "returns wavelength (double)\nsetWavelength(double) \nmoveRelative(int) \n"
+             "getInSlit() returns int\nsetInSlit(int) \ngetOutSlit() returns int\nsetOutSlit(int) "
+             "\ngetGrating() returns current grating, int\nsetGrating(int)\ngetPosition()\nhelp() "
+             "this info !\n"));
+    const QJsonArray names { "connect", "close", "checkConnection", "status", "help",
+        "getWavelength", "setWavelength", "moveRelative", "getInSlit", "setInSlit", "getOutSlit",
+        "setOutSlit", "getGrating", "setGrating", "getPosition" };
+    QCOMPARE(call("__dir__"), QJsonArray({ "list", names }));
+}
+
+void TestRemote::refusedRequestsChangeNothing()
+{
+    start();
+    const auto refused = [this](const char *method, const char *arguments) {
+        return call(method, arguments) == noResult;
+    };
+
+    {
+        DebugLog log;
+        QVERIFY(refused("setWavelength", "500.0"));
+        QVERIFY(refused("moveRelative", "10"));
+        QVERIFY(refused("setInSlit", "10"));
+        QVERIFY(refused("setOutSlit", "10"));
+        QVERIFY(refused("setGrating", "1"));
+        QCOMPARE(log.lines(), QStringList { "0" });
+    }
+    QVERIFY(triax->leWavelength->text().isEmpty() && triax->leMoveRel->text().isEmpty());
+    QVERIFY(triax->leInSlit->text().isEmpty() && triax->leOutSlit->text().isEmpty());
+    QCOMPARE(triax->cbGrating->currentIndex(), 0);
+    QVERIFY(triax->commandQueue.isEmpty());
+
+    QVERIFY(connectInstrument());
+    simulator->clearCommands();
+    const QStringList fields { triax->leWavelength->text(), triax->leInSlit->text(),
+        triax->leOutSlit->text() };
+    {
+        DebugLog log;
+        QVERIFY(refused("setWavelength", "249.99"));
+        QVERIFY(refused("setWavelength", "1300.01"));
+        QVERIFY(refused("setInSlit", "-1"));
+        QVERIFY(refused("setInSlit", "1401"));
+        QVERIFY(refused("setOutSlit", "-1"));
+        QVERIFY(refused("setOutSlit", "1401"));
+        QVERIFY(refused("setGrating", "3"));
+        QVERIFY(refused("setGrating", "-1"));
+        QCOMPARE(log.lines(), QStringList({ "1", "1" }));
+    }
+    const QJsonArray wrongType { "Fault", -32602, "server error: invalid method parameters" };
+    QCOMPARE(call("setWavelength", "500"), wrongType);
+    QCOMPARE(call("setInSlit", "10.0"), wrongType);
+
+    QCOMPARE(call("status"), integer(1));
+    QVERIFY(triax->commandQueue.isEmpty());
+    QVERIFY(wire().isEmpty());
+    QCOMPARE(QStringList({ triax->leWavelength->text(), triax->leInSlit->text(),
+                 triax->leOutSlit->text() }),
+        fields);
+    QCOMPARE(triax->cbGrating->currentIndex(), 0);
+}
+
+void TestRemote::limitsAreAccepted()
+{
+    TriaxSimulator::Options options;
+    options.speed = 200000;
+    start(options);
+    QVERIFY(connectInstrument());
+    simulator->clearCommands();
+
+    // A setter is taken as soon as the motor has stopped, before the read-back
+    // (which then overwrites the fields).
+    const auto waitReady = [this] {
+        return QTest::qWaitFor([this] { return call("status") == integer(1); }, 10000);
+    };
+    // The field shows at most 6 significant digits, without trailing zeros.
+    const QList<std::pair<const char *, QString>> wavelengths { { "250.0", "250" },
+        { "1300.0", "1300" }, { "1234.5678", "1234.57" } };
+    for (const auto &[argument, field] : wavelengths) {
+        QCOMPARE(call("setWavelength", argument), noResult);
+        QCOMPARE(triax->leWavelength->text(), field);
+        QVERIFY(waitReady());
+    }
+    QCOMPARE(call("setInSlit", "0"), noResult);
+    QVERIFY(waitReady());
+    QCOMPARE(call("setOutSlit", "1400"), noResult);
+    QVERIFY(settle());
+
+    const QList<QByteArray> moves { "Z61,0,250\r", "Z61,0,1300\r", "Z61,0,1234.57\r", "k0,0,-100\r",
+        "k0,2,1300\r" };
+    for (const QByteArray &move : moves)
+        QVERIFY2(wire().count(move) == 1, move.constData());
+    QCOMPARE(call("getInSlit"), integer(0));
+    QCOMPARE(call("getOutSlit"), integer(1400));
+}
+
+void TestRemote::portInUseIsReported()
+{
+    QTcpServer other;
+    QVERIFY(other.listen(QHostAddress::AnyIPv4, 0));
+    const quint16 taken = other.serverPort();
+    TriaxSimulator simulator({});
+    QVERIFY(simulator.isValid());
+
+    QTest::ignoreMessage(QtWarningMsg,
+        QRegularExpression(
+            QStringLiteral("^remote control: cannot listen on port %1: \\S.*$").arg(taken)));
+    WidgetTriax panel(nullptr, simulator.devicePath(), taken);
+    QCOMPARE(panel.lbPortValue->text(), QString::number(taken));
+
+    // The operator still works the instrument.
+    panel.pbOpen->click();
+    QTRY_COMPARE_WITH_TIMEOUT(panel.lbReady->text(), QStringLiteral("ready"), 5000);
+}
+
+QTEST_MAIN(TestRemote)
+#include "tst_remote.moc"
