@@ -27,6 +27,7 @@ private Q_SLOTS:
     void refusedRequestsChangeNothing();
     void limitsAreAccepted();
     void portInUseIsReported();
+    void portWrapsAt65536();
 
 private:
     void start(const TriaxSimulator::Options &options = {});
@@ -293,6 +294,14 @@ void TestRemote::portInUseIsReported()
     // The operator still works the instrument.
     panel.pbOpen->click();
     QTRY_COMPARE_WITH_TIMEOUT(panel.lbReady->text(), QStringLiteral("ready"), 5000);
+}
+
+void TestRemote::portWrapsAt65536()
+{
+    // 65536 wraps to 0, so the system chooses, and the panel shows its choice.
+    WidgetTriax panel(nullptr, QStringLiteral("/dev/null"), 65536);
+    QVERIFY(panel.remoteApi->serverPort() != 0);
+    QCOMPARE(panel.lbPortValue->text(), QString::number(panel.remoteApi->serverPort()));
 }
 
 QTEST_MAIN(TestRemote)
