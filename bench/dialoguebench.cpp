@@ -1,0 +1,213 @@
+// How much time the panel adds to the instrument's mandated waits: the panel
+// against the simulated instrument, which runs in a thread of its own and
+// notes when each command arrives. The gap between two arrivals, less the
+// waiting time of the first command, is the panel's overhead: timer lateness,
+// answer handling and writing the next command.
+
+#include "serialconnection.h"
+#include "triax.h"
+#include "triaxsimulator.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QMutex>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+struct Arrival
+{
+    QByteArray command;
+    qint64 nsec;
+};
+
+// The panel's waiting time after each kind of command, in milliseconds.
+double mandatedWait(const QByteArray &command)
+{
+    if (command == " " || command.startsWith("O2000"))
+        return 500;
+    if (command == "A")
+        return 90000;
+    return 200;
+}
+
+struct Phase
+{
+    QString name;
+    QList<Arrival> arrivals;
+    qint64 lastReceptionNsec = 0;
+};
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const qsizetype middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+class Bench
+{
+public:
+    Bench()
+    {
+        instrumentThread.start();
+        anchor.moveToThread(&instrumentThread);
+        QMetaObject::invokeMethod(
+            &anchor,
+            [this] {
+                simulator = new TriaxSimulator({});
+                QObject::connect(
+                    simulator, &TriaxSimulator::commandReceived, [this](const QByteArray &command) {
+                        const QMutexLocker locker(&mutex);
+                        arrivals.append({ command, clock.nsecsElapsed() });
+                    });
+            },
+            Qt::BlockingQueuedConnection);
+        clock.start();
+        panel = std::make_unique<WidgetTriax>(nullptr, simulator->devicePath(), 0);
+        // Connected after the panel's own handler, so this runs once the
+        // reception has been handled and the next command written.
+        QObject::connect(panel->serial.get(), &SerialConnection::endReception,
+            [this] { lastReception = clock.nsecsElapsed(); });
+    }
+
+    ~Bench()
+    {
+        panel.reset();
+        QMetaObject::invokeMethod(
+            &anchor, [this] { delete simulator; }, Qt::BlockingQueuedConnection);
+        instrumentThread.quit();
+        instrumentThread.wait();
+    }
+
+    bool isValid() const { return simulator->isValid(); }
+    void close() { panel->closePort(); }
+
+    template<typename Action>
+    Phase run(const QString &name, Action action)
+    {
+        {
+            const QMutexLocker locker(&mutex);
+            arrivals.clear();
+        }
+        action(*panel);
+        // The action ends by writing its first command.
+        const qint64 written = clock.nsecsElapsed();
+        // A real event loop, not a polling wait: the panel must wake when its
+        // timer fires, as it does in the program.
+        QEventLoop loop;
+        const auto done = [this] { return panel->ready == 1 && panel->commandQueue.isEmpty(); };
+        QObject::connect(panel->serial.get(), &SerialConnection::endReception, &loop, [&] {
+            if (done())
+                loop.quit();
+        });
+        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+        if (!done())
+            loop.exec();
+        if (!done())
+            std::fprintf(stderr, "%s did not finish\n", qPrintable(name));
+        const QMutexLocker locker(&mutex);
+        QList<Arrival> seen = arrivals;
+        // The simulator notices a reopened line only by polling, so for the
+        // first command of a start-up the write is the better time.
+        if (!seen.isEmpty())
+            seen.first().nsec = written;
+        return { name, seen, lastReception };
+    }
+
+private:
+    QThread instrumentThread;
+    QObject anchor;
+    TriaxSimulator *simulator = nullptr;
+    std::unique_ptr<WidgetTriax> panel;
+    QElapsedTimer clock;
+    QMutex mutex;
+    QList<Arrival> arrivals;
+    qint64 lastReception = 0;
+};
+
+struct Summary
+{
+    int commands = 0;
+    double waitsMs = 0;
+    double cycleMs = 0;
+    QList<double> overheadsMs;
+};
+
+Summary summarise(const Phase &phase)
+{
+    Summary summary;
+    const QList<Arrival> &arrivals = phase.arrivals;
+    summary.commands = arrivals.size();
+    for (qsizetype i = 0; i < arrivals.size(); ++i) {
+        const double wait = mandatedWait(arrivals[i].command);
+        summary.waitsMs += wait;
+        if (i > 0) {
+            const double gap = (arrivals[i].nsec - arrivals[i - 1].nsec) / 1e6;
+            summary.overheadsMs.append(gap - mandatedWait(arrivals[i - 1].command));
+        }
+    }
+    if (!arrivals.isEmpty())
+        summary.cycleMs = (phase.lastReceptionNsec - arrivals.first().nsec) / 1e6;
+    return summary;
+}
+
+void printRow(const QString &name, const Summary &summary)
+{
+    const double most = *std::max_element(summary.overheadsMs.cbegin(), summary.overheadsMs.cend());
+    std::printf("| %s | %d | %.0f | %.1f | %.3f | %.3f |\n", qPrintable(name), summary.commands,
+        summary.waitsMs, summary.cycleMs, median(summary.overheadsMs), most);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int rounds = argc > 1 ? QByteArray(argv[1]).toInt() : 3;
+
+    Bench bench;
+    if (!bench.isValid()) {
+        std::fprintf(stderr, "the simulated instrument did not start\n");
+        return 1;
+    }
+
+    Summary startUps;
+    Summary moves;
+    const auto add = [](Summary &total, const Summary &one) {
+        total.commands += one.commands;
+        total.waitsMs += one.waitsMs;
+        total.cycleMs += one.cycleMs;
+        total.overheadsMs += one.overheadsMs;
+    };
+    for (int round = 0; round < rounds; ++round) {
+        add(startUps,
+            summarise(bench.run("start-up", [](WidgetTriax &panel) { panel.openPort(); })));
+        const QString target = round % 2 ? QStringLiteral("500") : QStringLiteral("546.07");
+        add(moves, summarise(bench.run("move", [&target](WidgetTriax &panel) {
+            panel.leWavelength->setText(target);
+            panel.newWavelength();
+        })));
+        bench.close();
+    }
+
+    Summary all;
+    add(all, startUps);
+    add(all, moves);
+    std::printf("Instrument dialogue, %d rounds (ms; overhead = gap between commands less the "
+                "mandated wait)\n\n",
+        rounds);
+    std::printf("| cycle | commands | mandated waits | cycle time | overhead median | overhead "
+                "max |\n|---|---|---|---|---|---|\n");
+    printRow(QStringLiteral("start-up (space, read-back)"), startUps);
+    printRow(QStringLiteral("wavelength move (polling, read-back)"), moves);
+    printRow(QStringLiteral("all"), all);
+    return 0;
+}
