@@ -38,7 +38,6 @@ double mandatedWait(const QByteArray &command)
 
 struct Phase
 {
-    QString name;
     QList<Arrival> arrivals;
     qint64 lastReceptionNsec = 0;
 };
@@ -117,7 +116,7 @@ public:
         // first command of a start-up the write is the better time.
         if (!seen.isEmpty())
             seen.first().nsec = written;
-        return { name, seen, lastReception };
+        return { seen, lastReception };
     }
 
 private:

@@ -51,7 +51,7 @@ ServerXmlRPC::~ServerXmlRPC()
 
 quint16 ServerXmlRPC::serverPort() const
 {
-    return rpcServer->isListening() ? rpcServer->serverPort() : 0;
+    return rpcServer->serverPort();
 }
 
 int ServerXmlRPC::connect()
@@ -100,20 +100,26 @@ double ServerXmlRPC::getWavelength()
     return father->wavelengthText.toDouble();
 }
 
+// What the operator does: type the value into the field, then run the action
+// that reads it. The field then shows the remote request, and the command is
+// built exactly as for the operator.
+void ServerXmlRPC::enter(QLineEdit *field, const QString &text, void (WidgetTriax::*action)())
+{
+    field->setText(text);
+    (father->*action)();
+}
+
 void ServerXmlRPC::setWavelength(double wavelength)
 {
-    if (!father->ready || !isWavelength(wavelength))
-        return;
-    father->leWavelength->setText(QString::number(wavelength, 'g', 6));
-    father->newWavelength();
+    if (father->ready && isWavelength(wavelength))
+        enter(
+            father->leWavelength, QString::number(wavelength, 'g', 6), &WidgetTriax::newWavelength);
 }
 
 void ServerXmlRPC::moveRelative(int steps)
 {
-    if (!father->ready)
-        return;
-    father->leMoveRel->setText(QString::number(steps));
-    father->moveRelative();
+    if (father->ready)
+        enter(father->leMoveRel, QString::number(steps), &WidgetTriax::moveRelative);
 }
 
 int ServerXmlRPC::getInSlit()
@@ -123,10 +129,8 @@ int ServerXmlRPC::getInSlit()
 
 void ServerXmlRPC::setInSlit(int steps)
 {
-    if (!father->ready || !isSlitPosition(steps))
-        return;
-    father->leInSlit->setText(QString::number(steps));
-    father->newInSlit();
+    if (father->ready && isSlitPosition(steps))
+        enter(father->leInSlit, QString::number(steps), &WidgetTriax::newInSlit);
 }
 
 int ServerXmlRPC::getOutSlit()
@@ -136,10 +140,8 @@ int ServerXmlRPC::getOutSlit()
 
 void ServerXmlRPC::setOutSlit(int steps)
 {
-    if (!father->ready || !isSlitPosition(steps))
-        return;
-    father->leOutSlit->setText(QString::number(steps));
-    father->newOutSlit();
+    if (father->ready && isSlitPosition(steps))
+        enter(father->leOutSlit, QString::number(steps), &WidgetTriax::newOutSlit);
 }
 
 int ServerXmlRPC::getGrating()

@@ -6,6 +6,7 @@
 #include <QVariantList>
 
 class KelpXmlRpcServer;
+class QLineEdit;
 class WidgetTriax;
 
 // The panel as network clients see it. Each remote method is a slot that
@@ -47,6 +48,8 @@ private Q_SLOTS:
     int getPosition();
 
 private:
+    static void enter(QLineEdit *field, const QString &text, void (WidgetTriax::*action)());
+
     KelpXmlRpcServer *rpcServer;
     QObject *owner;
 };
