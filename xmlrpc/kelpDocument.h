@@ -5,6 +5,9 @@
 
 namespace KelpDocument {
 
+// How date-times are written, and read in any case.
+inline constexpr char DateTimeFormat[] = "yyyyMMdd'T'hh:mm:ss";
+
 // A new XML-RPC document: empty but for its UTF-8 declaration.
 inline QDomDocument create()
 {

@@ -1,6 +1,7 @@
 #include "kelpObject.h"
 
 #include "kelpDocument.h"
+#include "kelpPlainXml.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -10,8 +11,6 @@
 #include <utility>
 
 namespace {
-
-const QString DateTimeFormat = QStringLiteral("yyyyMMdd'T'hh:mm:ss");
 
 // Each level of arrays or structs takes three elements (value, array, data or value,
 // struct, member); the envelope and a scalar's type element add a few more. Any deeper
@@ -180,6 +179,9 @@ KelpObject::KelpObject(QObject *parent)
 
 QString KelpObject::prepareCall(const QString &method, const QVariantList &args)
 {
+    QByteArray plain;
+    if (KelpPlainXml::writeCall(method, args, &plain))
+        return QString::fromLatin1(plain);
     QDomDocument document = KelpDocument::create();
     QDomElement call = document.createElement(QStringLiteral("methodCall"));
     document.appendChild(call);
@@ -198,6 +200,9 @@ QString KelpObject::prepareCall(const QString &method, const QVariantList &args)
 
 QString KelpObject::prepareResponse(const QVariant &result)
 {
+    QByteArray plain;
+    if (KelpPlainXml::writeResponse(isNullResult(result) ? QVariant() : result, &plain))
+        return QString::fromLatin1(plain);
     QDomDocument document = KelpDocument::create();
     QDomElement response = document.createElement(QStringLiteral("methodResponse"));
     document.appendChild(response);
@@ -244,8 +249,8 @@ QDomElement KelpObject::valueElement(QDomDocument &document, const QVariant &val
         break;
     case QMetaType::QDateTime:
         // Standard clients know only this spelling; the reader accepts any case.
-        appendTyped(
-            QStringLiteral("dateTime.iso8601"), value.toDateTime().toString(DateTimeFormat));
+        appendTyped(QStringLiteral("dateTime.iso8601"),
+            value.toDateTime().toString(QLatin1String(KelpDocument::DateTimeFormat)));
         break;
     case QMetaType::QVariantList: {
         QDomElement array = document.createElement(QStringLiteral("array"));
@@ -314,26 +319,10 @@ QVariant KelpObject::fromXml(const QDomElement &element, int nesting)
         }
         return map;
     }
-    const QString text = nonNull(typed.text());
-    if (type == QLatin1String("string"))
-        return text;
-    if (type == QLatin1String("i4") || type == QLatin1String("int"))
-        return text.toInt(nullptr, 10);
-    if (type == QLatin1String("double"))
-        return text.toDouble();
-    if (type == QLatin1String("boolean"))
-        return text.toLower() == QLatin1String("true") || text == QLatin1String("1");
-    if (type == QLatin1String("base64")) {
-        // Not null either, for the same reason as strings.
-        const QByteArray bytes = QByteArray::fromBase64(text.toLatin1());
-        return bytes.isNull() ? QByteArray("") : bytes;
-    }
-    if (type == QLatin1String("datetime") || type == QLatin1String("datetime.iso8601"))
-        return QDateTime::fromString(text, DateTimeFormat);
-    if (type == QLatin1String("nil"))
-        return QVariant();
-    qDebug().noquote().nospace() << "Cannot demarshal unknown type \"" << type << '"';
-    return QVariant();
+    const QVariant scalar = KelpPlainXml::scalarValue(type, nonNull(typed.text()));
+    if (!scalar.isValid() && type != QLatin1String("nil"))
+        qDebug().noquote().nospace() << "Cannot demarshal unknown type \"" << type << '"';
+    return scalar;
 }
 
 KelpObject::DocumentError KelpObject::readDocument(

@@ -2,6 +2,7 @@
 
 #include "kelpFault.h"
 #include "kelpObject.h"
+#include "kelpPlainXml.h"
 #include "kelpXmlRpcServer.h"
 
 #include <QDomDocument>
@@ -154,35 +155,17 @@ void KelpXmlRpcServerConnection::sendFault(int faultCode, const QString &faultSt
 
 void KelpXmlRpcServerConnection::parseCall(const QByteArray &body)
 {
-    QDomDocument document;
-    switch (KelpObject::readDocument(body, &document)) {
-    case KelpObject::DocumentError::NotWellFormed:
-        sendFault(-32700, QStringLiteral("parse error: not well formed"));
+    QString method;
+    QVariantList args;
+    if (!KelpPlainXml::readCall(body, &method, &args) && !readGeneralCall(body, &method, &args))
         return;
-    case KelpObject::DocumentError::NestedTooDeep:
-        sendFault(KelpObject::NestedTooDeepFault,
-            QStringLiteral("server error: invalid xml-rpc. values nested too deep"));
-        return;
-    case KelpObject::DocumentError::None:
-        break;
-    }
-    const QDomElement root = document.documentElement();
-    const QDomElement methodName = root.firstChildElement(QStringLiteral("methodName"));
-    if (methodName.isNull()) {
-        sendFault(-32600, QStringLiteral("server error: invalid xml-rpc. not conforming to spec"));
-        return;
-    }
     QObject *object = nullptr;
     const char *slot = nullptr;
-    emit getMethod(methodName.text(), &object, &slot);
+    emit getMethod(method, &object, &slot);
     if (!object) {
         sendFault(-32601, QStringLiteral("server error: requested method not found"));
         return;
     }
-    QVariantList args;
-    const QDomElement params = root.firstChildElement(QStringLiteral("params"));
-    for (QDomNode param = params.firstChild(); !param.isNull(); param = param.nextSibling())
-        args.append(KelpObject::fromXml(param.firstChild().toElement()));
     QVariant result;
     if (!invokeMethodWithVariants(object, slot, args, &result)) {
         sendFault(-32602, QStringLiteral("server error: invalid method parameters"));
@@ -192,6 +175,36 @@ void KelpXmlRpcServerConnection::parseCall(const QByteArray &body)
         sendResponse(static_cast<const KelpFault *>(result.constData())->toString());
     else
         sendResponse(KelpObject::prepareResponse(result));
+}
+
+// Reads a call through the DOM; false, with the fault sent, when it cannot be answered.
+bool KelpXmlRpcServerConnection::readGeneralCall(
+    const QByteArray &body, QString *method, QVariantList *args)
+{
+    QDomDocument document;
+    switch (KelpObject::readDocument(body, &document)) {
+    case KelpObject::DocumentError::NotWellFormed:
+        sendFault(-32700, QStringLiteral("parse error: not well formed"));
+        return false;
+    case KelpObject::DocumentError::NestedTooDeep:
+        sendFault(KelpObject::NestedTooDeepFault,
+            QStringLiteral("server error: invalid xml-rpc. values nested too deep"));
+        return false;
+    case KelpObject::DocumentError::None:
+        break;
+    }
+    const QDomElement root = document.documentElement();
+    const QDomElement methodName = root.firstChildElement(QStringLiteral("methodName"));
+    if (methodName.isNull()) {
+        sendFault(-32600, QStringLiteral("server error: invalid xml-rpc. not conforming to spec"));
+        return false;
+    }
+    *method = methodName.text();
+    args->clear();
+    const QDomElement params = root.firstChildElement(QStringLiteral("params"));
+    for (QDomNode param = params.firstChild(); !param.isNull(); param = param.nextSibling())
+        args->append(KelpObject::fromXml(param.firstChild().toElement()));
+    return true;
 }
 
 bool KelpXmlRpcServerConnection::invokeMethodWithVariants(QObject *object,

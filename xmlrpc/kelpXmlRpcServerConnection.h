@@ -56,6 +56,7 @@ private:
     enum class State { ReadingHeader, ReadingBody, Completed };
 
     bool readHeader();
+    bool readGeneralCall(const QByteArray &body, QString *method, QVariantList *args);
     void refuse(const QByteArray &status, const QByteArray &extraFields = QByteArray());
     void sendFault(int faultCode, const QString &faultString);
     void complete(const QByteArray &bytes);

@@ -1,0 +1,429 @@
+#include "kelpPlainXml.h"
+
+#include "kelpDocument.h"
+
+#include <QByteArrayView>
+#include <QDateTime>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n';
+}
+
+bool isPlainChar(char16_t c)
+{
+    return (c >= 0x20 && c <= 0x7e && c != '<' && c != '>' && c != '&') || c == '\t' || c == '\n';
+}
+
+// Never a null string: a null result would be answered as "no result".
+QString nonNull(QByteArrayView text)
+{
+    return text.isEmpty() ? QString(QLatin1String("")) : QString::fromLatin1(text);
+}
+
+class Reader
+{
+public:
+    explicit Reader(const QByteArray &body)
+        : p(body.constData())
+        , end(body.constData() + body.size())
+    { }
+
+    bool call(QString *method, QVariantList *args)
+    {
+        declaration();
+        skipBlanks();
+        QByteArrayView name;
+        if (!take("<methodCall>") || !(skipBlanks(), take("<methodName>")) || !text(&name)
+            || !take("</methodName>"))
+            return false;
+        // A name of blanks alone reads as no name at all.
+        if (std::all_of(name.begin(), name.end(), isBlank))
+            return false;
+        *method = QString::fromLatin1(name);
+        args->clear();
+        skipBlanks();
+        if (take("<params>")) {
+            for (skipBlanks(); !take("</params>"); skipBlanks()) {
+                QVariant arg;
+                if (!take("<param>") || !(skipBlanks(), value(&arg, 0))
+                    || !(skipBlanks(), take("</param>")))
+                    return false;
+                args->append(arg);
+            }
+        } else {
+            take("<params/>");
+        }
+        skipBlanks();
+        if (!take("</methodCall>"))
+            return false;
+        skipBlanks();
+        return p == end;
+    }
+
+private:
+    template<size_t N>
+    bool take(const char (&literal)[N])
+    {
+        constexpr size_t length = N - 1;
+        if (size_t(end - p) < length || std::memcmp(p, literal, length) != 0)
+            return false;
+        p += length;
+        return true;
+    }
+
+    bool startsWith(char c) const { return p < end && *p == c; }
+
+    void skipBlanks()
+    {
+        while (p < end && isBlank(*p))
+            ++p;
+    }
+
+    // The text up to the next '<'; false when it holds anything but plain characters.
+    bool text(QByteArrayView *result)
+    {
+        const char *start = p;
+        while (p < end && *p != '<') {
+            if (!isPlainChar(uchar(*p)))
+                return false;
+            ++p;
+        }
+        *result = QByteArrayView(start, p - start);
+        return p < end;
+    }
+
+    void declaration()
+    {
+        const char *start = p;
+        if (!take("<?xml version="))
+            return;
+        if (take("\"1.0\"") || take("'1.0'")) {
+            // The encoding may be named, but only as UTF-8.
+            static_cast<void>(take(" encoding=\"UTF-8\"") || take(" encoding='UTF-8'")
+                || take(" encoding=\"utf-8\"") || take(" encoding='utf-8'"));
+            if (take("?>"))
+                return;
+        }
+        // Not a declaration this reader knows: the call is then not plain.
+        p = start;
+    }
+
+    bool value(QVariant *result, int nesting)
+    {
+        if (take("<value/>")) {
+            *result = QString(QLatin1String(""));
+            return true;
+        }
+        if (!take("<value>"))
+            return false;
+        const char *content = p;
+        skipBlanks();
+        if (startsWith('<') && !(p + 1 < end && p[1] == '/')) {
+            // Blanks around the type element are layout.
+            return typed(result, nesting) && (skipBlanks(), take("</value>"));
+        }
+        // A value without a type element is a string, blanks and all.
+        p = content;
+        QByteArrayView string;
+        if (!text(&string) || !take("</value>"))
+            return false;
+        *result = nonNull(string);
+        return true;
+    }
+
+    bool typed(QVariant *result, int nesting)
+    {
+        if (take("<array>"))
+            return nesting < KelpPlainXml::MaxNestingDepth && array(result, nesting + 1);
+        if (take("<struct/>")) {
+            *result = QVariantMap();
+            return true;
+        }
+        if (take("<struct>"))
+            return nesting < KelpPlainXml::MaxNestingDepth && members(result, nesting + 1);
+        return scalar("<int>", "</int>", "int", result) || scalar("<i4>", "</i4>", "i4", result)
+            || scalar("<string>", "</string>", "string", result)
+            || scalar("<double>", "</double>", "double", result)
+            || scalar("<boolean>", "</boolean>", "boolean", result)
+            || scalar("<base64>", "</base64>", "base64", result)
+            || scalar("<dateTime.iso8601>", "</dateTime.iso8601>", "datetime.iso8601", result);
+    }
+
+    template<size_t Open, size_t Close>
+    bool scalar(
+        const char (&open)[Open], const char (&close)[Close], const char *type, QVariant *result)
+    {
+        QByteArrayView content;
+        if (!take(open) || !text(&content) || !take(close))
+            return false;
+        // Blanks alone are layout, except in a string.
+        const bool keepsBlanks = std::strcmp(type, "string") == 0;
+        if (!keepsBlanks && std::all_of(content.begin(), content.end(), isBlank))
+            content = QByteArrayView();
+        *result = KelpPlainXml::scalarValue(QLatin1String(type), nonNull(content));
+        return true;
+    }
+
+    bool array(QVariant *result, int nesting)
+    {
+        QVariantList items;
+        skipBlanks();
+        if (!take("<data/>")) {
+            if (!take("<data>"))
+                return false;
+            for (skipBlanks(); !take("</data>"); skipBlanks()) {
+                QVariant item;
+                if (!value(&item, nesting))
+                    return false;
+                items.append(item);
+            }
+        }
+        skipBlanks();
+        *result = items;
+        return take("</array>");
+    }
+
+    bool members(QVariant *result, int nesting)
+    {
+        QVariantMap map;
+        for (skipBlanks(); !take("</struct>"); skipBlanks()) {
+            QByteArrayView name;
+            QVariant member;
+            if (!take("<member>") || !(skipBlanks(), take("<name>")) || !text(&name)
+                || !take("</name>") || !(skipBlanks(), value(&member, nesting))
+                || !(skipBlanks(), take("</member>")))
+                return false;
+            map.insert(QString::fromLatin1(name), member);
+        }
+        *result = map;
+        return true;
+    }
+
+    const char *p;
+    const char *const end;
+};
+
+bool isPlainText(const QString &text)
+{
+    return std::all_of(
+        text.cbegin(), text.cend(), [](QChar c) { return isPlainChar(c.unicode()); });
+}
+
+class Writer
+{
+public:
+    explicit Writer(QByteArray *document)
+        : out(*document)
+    {
+        out.resize(4096);
+        put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+    }
+
+    // Cuts the document to what has been written.
+    void finish() { out.truncate(size); }
+
+    void open(int depth, const char *name)
+    {
+        indent(depth);
+        put("<").put(name).put(">\n");
+    }
+
+    void close(int depth, const char *name)
+    {
+        indent(depth);
+        put("</").put(name).put(">\n");
+    }
+
+    void empty(int depth, const char *name)
+    {
+        indent(depth);
+        put("<").put(name).put("/>\n");
+    }
+
+    bool element(int depth, const char *name, const QString &text)
+    {
+        // A null text has no plain form; an empty one is written "<name></name>".
+        if (text.isNull() || !isPlainText(text))
+            return false;
+        plainElement(depth, name, text.toLatin1());
+        return true;
+    }
+
+    void plainElement(int depth, const char *name, QByteArrayView text)
+    {
+        indent(depth);
+        put("<").put(name).put(">").put(text).put("</").put(name).put(">\n");
+    }
+
+    bool params(int depth, const QVariantList &values)
+    {
+        if (values.isEmpty()) {
+            empty(depth, "params");
+            return true;
+        }
+        open(depth, "params");
+        for (const QVariant &v : values) {
+            open(depth + 1, "param");
+            if (!value(depth + 2, v))
+                return false;
+            close(depth + 1, "param");
+        }
+        close(depth, "params");
+        return true;
+    }
+
+    bool value(int depth, const QVariant &v)
+    {
+        open(depth, "value");
+        if (!typed(depth + 1, v))
+            return false;
+        close(depth, "value");
+        return true;
+    }
+
+private:
+    bool typed(int depth, const QVariant &v)
+    {
+        switch (v.typeId()) {
+        case QMetaType::Bool:
+            plainElement(depth, "boolean", v.toBool() ? "1" : "0");
+            return true;
+        case QMetaType::Int:
+            plainElement(depth, "int", QByteArray::number(v.toInt()));
+            return true;
+        case QMetaType::Double:
+            plainElement(depth, "double", QByteArray::number(v.toDouble(), 'g', 6));
+            return true;
+        case QMetaType::QString:
+            return element(depth, "string", v.toString());
+        case QMetaType::QByteArray: {
+            const QByteArray bytes = v.toByteArray();
+            if (bytes.isNull())
+                return false;
+            plainElement(depth, "base64", bytes.toBase64());
+            return true;
+        }
+        case QMetaType::QDateTime:
+            return element(depth, "dateTime.iso8601",
+                v.toDateTime().toString(QLatin1String(KelpDocument::DateTimeFormat)));
+        case QMetaType::QVariantList:
+            return array(depth, v.toList());
+        case QMetaType::QVariantMap:
+            return members(depth, v.toMap());
+        default:
+            return false;
+        }
+    }
+
+    bool array(int depth, const QVariantList &items)
+    {
+        open(depth, "array");
+        if (items.isEmpty()) {
+            empty(depth + 1, "data");
+        } else {
+            open(depth + 1, "data");
+            for (const QVariant &item : items) {
+                if (!value(depth + 2, item))
+                    return false;
+            }
+            close(depth + 1, "data");
+        }
+        close(depth, "array");
+        return true;
+    }
+
+    bool members(int depth, const QVariantMap &map)
+    {
+        if (map.isEmpty()) {
+            empty(depth, "struct");
+            return true;
+        }
+        open(depth, "struct");
+        for (auto it = map.cbegin(); it != map.cend(); ++it) {
+            open(depth + 1, "member");
+            if (!element(depth + 2, "name", it.key()) || !value(depth + 2, it.value()))
+                return false;
+            close(depth + 1, "member");
+        }
+        close(depth, "struct");
+        return true;
+    }
+
+    // QByteArray::append() takes the general insertion path, which costs more than a
+    // large result's whole text; the document grows here by doubling instead.
+    Writer &put(QByteArrayView text)
+    {
+        if (size + text.size() > out.size())
+            out.resize(std::max(2 * out.size(), size + text.size()));
+        std::memcpy(out.data() + size, text.data(), size_t(text.size()));
+        size += text.size();
+        return *this;
+    }
+
+    void indent(int depth)
+    {
+        static constexpr char Blanks[] = "                                ";
+        constexpr int Width = sizeof Blanks - 1;
+        for (; depth > Width; depth -= Width)
+            put(QByteArrayView(Blanks, Width));
+        put(QByteArrayView(Blanks, depth));
+    }
+
+    QByteArray &out;
+    qsizetype size = 0;
+};
+
+} // namespace
+
+bool KelpPlainXml::readCall(const QByteArray &body, QString *method, QVariantList *args)
+{
+    return Reader(body).call(method, args);
+}
+
+bool KelpPlainXml::writeResponse(const QVariant &result, QByteArray *document)
+{
+    Writer writer(document);
+    writer.open(0, "methodResponse");
+    if (!writer.params(1, result.isValid() ? QVariantList { result } : QVariantList()))
+        return false;
+    writer.close(0, "methodResponse");
+    writer.finish();
+    return true;
+}
+
+bool KelpPlainXml::writeCall(const QString &method, const QVariantList &args, QByteArray *document)
+{
+    Writer writer(document);
+    writer.open(0, "methodCall");
+    if (!writer.element(1, "methodName", method) || !writer.params(1, args))
+        return false;
+    writer.close(0, "methodCall");
+    writer.finish();
+    return true;
+}
+
+QVariant KelpPlainXml::scalarValue(const QString &type, const QString &text)
+{
+    if (type == QLatin1String("string"))
+        return text;
+    if (type == QLatin1String("i4") || type == QLatin1String("int"))
+        return text.toInt(nullptr, 10);
+    if (type == QLatin1String("double"))
+        return text.toDouble();
+    if (type == QLatin1String("boolean"))
+        return text.toLower() == QLatin1String("true") || text == QLatin1String("1");
+    if (type == QLatin1String("base64")) {
+        // Not null either, for the same reason as strings.
+        const QByteArray bytes = QByteArray::fromBase64(text.toLatin1());
+        return bytes.isNull() ? QByteArray("") : bytes;
+    }
+    if (type == QLatin1String("datetime") || type == QLatin1String("datetime.iso8601"))
+        return QDateTime::fromString(text, QLatin1String(KelpDocument::DateTimeFormat));
+    return QVariant();
+}
