@@ -1,24 +1,19 @@
 #include "kelpHttpRequestHeader.h"
 
-#include <QList>
-
 #include <algorithm>
 #include <cstring>
-#include <utility>
 
 namespace {
 
-bool isToken(const QByteArray &text)
+bool isTokenChar(char c)
 {
-    if (text.isEmpty())
-        return false;
-    for (const char c : text) {
-        const bool alphanumeric
-            = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        if (!alphanumeric && !std::strchr("!#$%&'*+-.^_`|~", c))
-            return false;
-    }
-    return true;
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')
+        || (c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c));
+}
+
+bool isToken(QByteArrayView text)
+{
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), isTokenChar);
 }
 
 bool isControl(char c)
@@ -39,55 +34,65 @@ KelpHttpRequestHeader::KelpHttpRequestHeader(const QByteArray &text)
     m_valid = parse(text);
 }
 
-bool KelpHttpRequestHeader::parse(const QByteArray &text)
+bool KelpHttpRequestHeader::parse(QByteArrayView text)
 {
     if (!text.endsWith('\n'))
         return false;
-    // Drop the empty line that ends the section; what is left ends in a line feed, after
-    // which split() yields one empty piece.
-    QList<QByteArray> lines = text.chopped(text.endsWith("\r\n") ? 2 : 1).split('\n');
-    if (lines.size() < 2 || !lines.takeLast().isEmpty())
+    // Drop the empty line that ends the section; every line left ends in a line feed.
+    const QByteArrayView lines = text.chopped(text.endsWith("\r\n") ? 2 : 1);
+    if (!lines.endsWith('\n'))
         return false;
-    for (QByteArray &line : lines) {
+    for (qsizetype start = 0; start < lines.size();) {
+        const qsizetype end = lines.indexOf('\n', start);
+        QByteArrayView line = lines.sliced(start, end - start);
         if (line.endsWith('\r'))
             line.chop(1);
-    }
-    if (!parseRequestLine(lines.takeFirst()))
-        return false;
-    for (const QByteArray &line : std::as_const(lines)) {
-        const qsizetype colon = line.indexOf(':');
-        const QByteArray name = line.left(colon);
-        const QByteArray value = line.mid(colon + 1).trimmed();
-        if (colon < 0 || !isToken(name))
+        if (start == 0) {
+            if (!parseRequestLine(line))
+                return false;
+        } else if (!parseFieldLine(line)) {
             return false;
-        for (const char c : value) {
-            if (c != '\t' && isControl(c))
-                return false;
         }
-        if (name.compare("Content-Length", Qt::CaseInsensitive) == 0) {
-            if (value.isEmpty() || value.size() > 18
-                || !std::all_of(value.cbegin(), value.cend(), isDigit))
-                return false;
-            const qint64 length = value.toLongLong();
-            if (m_contentLength >= 0 && m_contentLength != length)
-                return false;
-            m_contentLength = length;
-        }
+        start = end + 1;
     }
     return true;
 }
 
-bool KelpHttpRequestHeader::parseRequestLine(const QByteArray &line)
+bool KelpHttpRequestHeader::parseRequestLine(QByteArrayView line)
 {
-    const QList<QByteArray> parts = line.split(' ');
-    if (parts.size() != 3 || !isToken(parts.at(0)) || parts.at(1).isEmpty())
+    const qsizetype firstBlank = line.indexOf(' ');
+    const qsizetype secondBlank = firstBlank < 0 ? -1 : line.indexOf(' ', firstBlank + 1);
+    if (secondBlank < 0)
         return false;
-    if (std::any_of(parts.at(1).cbegin(), parts.at(1).cend(), isControl))
+    const QByteArrayView method = line.first(firstBlank);
+    const QByteArrayView target = line.sliced(firstBlank + 1, secondBlank - firstBlank - 1);
+    const QByteArrayView version = line.sliced(secondBlank + 1);
+    if (!isToken(method) || target.isEmpty()
+        || std::any_of(target.begin(), target.end(), isControl))
         return false;
-    const QByteArray &version = parts.at(2);
     if (version.size() != 8 || !version.startsWith("HTTP/") || !isDigit(version.at(5))
         || version.at(6) != '.' || !isDigit(version.at(7)))
         return false;
-    m_method = parts.at(0);
+    m_method = method.toByteArray();
+    return true;
+}
+
+bool KelpHttpRequestHeader::parseFieldLine(QByteArrayView line)
+{
+    const qsizetype colon = line.indexOf(':');
+    if (colon < 0 || !isToken(line.first(colon)))
+        return false;
+    const QByteArrayView value = line.sliced(colon + 1).trimmed();
+    if (std::any_of(value.begin(), value.end(), [](char c) { return c != '\t' && isControl(c); }))
+        return false;
+    if (line.first(colon).compare("Content-Length", Qt::CaseInsensitive) == 0) {
+        if (value.isEmpty() || value.size() > 18
+            || !std::all_of(value.begin(), value.end(), isDigit))
+            return false;
+        const qint64 length = value.toLongLong();
+        if (m_contentLength >= 0 && m_contentLength != length)
+            return false;
+        m_contentLength = length;
+    }
     return true;
 }

@@ -2,6 +2,7 @@
 #define KELPHTTPREQUESTHEADER_H
 
 #include <QByteArray>
+#include <QByteArrayView>
 
 // The header section of one HTTP request, parsed from its bytes up to and including the
 // empty line that ends it.
@@ -27,8 +28,9 @@ public:
     qint64 contentLength() const { return m_contentLength; }
 
 private:
-    bool parse(const QByteArray &text);
-    bool parseRequestLine(const QByteArray &line);
+    bool parse(QByteArrayView text);
+    bool parseRequestLine(QByteArrayView line);
+    bool parseFieldLine(QByteArrayView line);
 
     QByteArray m_method;
     qint64 m_contentLength = -1;

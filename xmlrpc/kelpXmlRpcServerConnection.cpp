@@ -8,7 +8,9 @@
 #include <QDomDocument>
 #include <QMetaMethod>
 
+#include <algorithm>
 #include <array>
+#include <utility>
 
 namespace {
 
@@ -67,37 +69,43 @@ void KelpXmlRpcServerConnection::abort()
 
 void KelpXmlRpcServerConnection::readFromSocket()
 {
+    if (state == State::Completed)
+        return;
+    received += socket->readAll();
     if (state == State::ReadingHeader && !readHeader())
         return;
-    if (state == State::ReadingBody && socket->bytesAvailable() >= requestHeader.contentLength()) {
+    if (state == State::ReadingBody && received.size() >= requestHeader.contentLength()) {
         // Everything that has arrived goes to the parser: a document with more than
         // white space after it is not well-formed.
-        const QByteArray body = socket->readAll();
-        parseCall(body);
+        parseCall(std::exchange(received, QByteArray()));
     }
 }
 
-// Collects header lines; true once the header is complete and the request can have a body.
+// Takes the header off what has been received; true once it is complete and the request
+// can have a body.
 bool KelpXmlRpcServerConnection::readHeader()
 {
-    bool ended = false;
-    while (!ended && socket->canReadLine()) {
-        const QByteArray line = socket->readLine();
-        headerText += line;
-        if (headerText.size() > KelpXmlRpcServer::MaxHeaderSize) {
-            refuse("431 Request Header Fields Too Large");
-            return false;
-        }
-        // A blank line of a lone LF does not end the header: it is taken as another line.
-        ended = line == "\r\n";
+    // The header ends with the first line that is a bare CR LF: at the very start, or right
+    // after a line feed. A blank line of a lone LF does not end it: it is taken as another
+    // line. The search goes on where the last one stopped, so that a header arriving byte
+    // by byte costs no more than one arriving whole.
+    qsizetype end = -1;
+    if (received.startsWith("\r\n")) {
+        end = 2;
+    } else {
+        const qsizetype blank = received.indexOf("\n\r\n", std::max<qsizetype>(0, searched - 2));
+        end = blank < 0 ? -1 : blank + 3;
     }
-    if (!ended) {
-        // What is left is part of a line that is still on its way.
-        if (headerText.size() + socket->bytesAvailable() > KelpXmlRpcServer::MaxHeaderSize)
-            refuse("431 Request Header Fields Too Large");
+    if ((end < 0 ? received.size() : end) > KelpXmlRpcServer::MaxHeaderSize) {
+        refuse("431 Request Header Fields Too Large");
         return false;
     }
-    requestHeader = KelpHttpRequestHeader(headerText);
+    if (end < 0) {
+        searched = received.size();
+        return false;
+    }
+    requestHeader = KelpHttpRequestHeader(received.first(end));
+    received.remove(0, end);
     if (!requestHeader.isValid()) {
         qDebug("Invalid Header");
         refuse("400 Bad Request");

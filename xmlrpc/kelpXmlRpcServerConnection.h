@@ -62,7 +62,10 @@ private:
     void complete(const QByteArray &bytes);
 
     QPointer<QTcpSocket> socket;
-    QByteArray headerText;
+    // What has arrived and is not yet part of the parsed header.
+    QByteArray received;
+    // How far the search for the header's end has gone.
+    qsizetype searched = 0;
     KelpHttpRequestHeader requestHeader;
     State state = State::ReadingHeader;
     QTimer requestTimer;
