@@ -144,6 +144,11 @@ void TestPlainXml::readsAsTheDom_data()
         + arg("<value><double>1e400</double></value>") + arg("<value><base64>%%</base64></value>")
         + arg("<value><dateTime.iso8601>never</dateTime.iso8601></value>"))
                                  << true;
+    QByteArray integers;
+    for (const char *text : { "0", "-0", "+5", "007", "-123456789", "999999999", "-2147483648",
+             "2147483648", " 12", "1e3", "-", "" })
+        integers += arg("<value><int>" + QByteArray(text) + "</int></value>");
+    QTest::newRow("integers") << call(integers) << true;
     QTest::newRow("no params") << QByteArray("<methodCall><methodName>m</methodName></methodCall>")
                                << true;
     QTest::newRow("utf-8 named") << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>"
