@@ -2,6 +2,7 @@
 
 #include "kelpXmlRpcServerConnection.h"
 
+#include <QDomImplementation>
 #include <QTcpSocket>
 
 #include <algorithm>
@@ -24,6 +25,9 @@ KelpXmlRpcServer::KelpXmlRpcServer(
     : QObject(parent)
     , allowedPeers(allowedPeers)
 {
+    // A served slot may return a string holding control characters; the response must still
+    // be well-formed, and a server-only process never makes the call object that sets this.
+    QDomImplementation::setInvalidDataPolicy(QDomImplementation::DropInvalidChars);
     connect(&listener, &QTcpServer::newConnection, this, &KelpXmlRpcServer::newConnection);
     listener.listen(address, port);
 }

@@ -44,7 +44,9 @@ public:
     static constexpr int MaxConnections = 256;
     static constexpr int MaxNestingDepth = KelpObject::MaxNestingDepth;
 
-    // Each constructor starts listening at once; see isListening() and errorString().
+    // Each constructor starts listening at once; see isListening() and errorString(). Like
+    // KelpObject's constructor, it makes every document built from then on drop characters
+    // that XML cannot carry, so that a result holding one is still answered well-formed.
     KelpXmlRpcServer(const QHostAddress &address, quint16 port, QObject *parent = nullptr);
     // Makes KelpXmlRpcServer(QHostAddress::LocalHost, 0) listen on the loopback address
     // rather than pass for the port-only constructor with a null parent.
