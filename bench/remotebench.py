@@ -85,7 +85,8 @@ def main():
     loadgen = str(bench / "loadgen")
     here = pathlib.Path(__file__).resolve().parent
 
-    loops = {"glib": {}, "no-glib": {"QT_NO_GLIB": "1"}}
+    # An empty QT_NO_GLIB keeps the glib loop, also in monopanel, which otherwise picks Qt's own.
+    loops = {"glib": {"QT_NO_GLIB": ""}, "no-glib": {"QT_NO_GLIB": "1"}}
     peers = {"Python SimpleXMLRPCServer": [sys.executable, here / "pyserver.py", "PORT"]}
     if (bench / "xmlrpccserver").exists():
         peers["xmlrpc-c (runOnce)"] = [bench / "xmlrpccserver", "PORT"]

@@ -1,4 +1,4 @@
-#include "kelpDocument.h"
+#include "domoracle.h"
 #include "kelpObject.h"
 #include "kelpPlainXml.h"
 
@@ -10,27 +10,6 @@
 #include <limits>
 
 namespace {
-
-// The general path, written out: what every plain document must equal.
-QString domDocument(const QString &root, const QString &method, const QVariantList &values)
-{
-    QDomDocument document = KelpDocument::create();
-    QDomElement top = document.createElement(root);
-    document.appendChild(top);
-    if (!method.isNull()) {
-        QDomElement name = document.createElement(QStringLiteral("methodName"));
-        top.appendChild(name);
-        name.appendChild(document.createTextNode(method));
-    }
-    QDomElement params = document.createElement(QStringLiteral("params"));
-    top.appendChild(params);
-    for (const QVariant &value : values) {
-        QDomElement param = document.createElement(QStringLiteral("param"));
-        params.appendChild(param);
-        param.appendChild(KelpObject::toXml(value));
-    }
-    return document.toString(1);
-}
 
 QString domResponse(const QVariant &value)
 {
