@@ -2,13 +2,12 @@
 // exactly one well-formed response document, whatever the body holds, and that where the plain
 // reader takes the call it reads what the DOM reads.
 
-#include "fuzzprobe.h"
+#include "fuzzfixture.h"
 #include "kelpObject.h"
 #include "kelpPlainXml.h"
 #include "kelpXmlRpcServer.h"
 #include "kelpXmlRpcServerConnection.h"
 
-#include <QCoreApplication>
 #include <QDomDocument>
 #include <QTcpSocket>
 
@@ -44,25 +43,7 @@ protected:
     }
 };
 
-struct Fixture
-{
-    Fixture(int &argc, char **argv)
-        : application(argc, argv)
-        , server(QHostAddress::LocalHost, 0)
-    {
-        probe.serveOn(server);
-    }
-
-    QCoreApplication application;
-    FuzzProbe probe;
-    KelpXmlRpcServer server;
-};
-
-// Lives until the process exits; made in LLVMFuzzerInitialize, after the statics that Qt sets
-// up on first use, so that it goes before them at exit.
-Fixture *fixture = nullptr;
-
-void discardMessage(QtMsgType, const QMessageLogContext &, const QString &) { }
+FuzzFixture *fixture = nullptr;
 
 const QByteArray ResponseHead = "HTTP/1.1 200 Ok\r\nServer: KelpXmlRpc/0.1\r\n"
                                 "Content-Type: text/xml\r\nConnection: close\r\n\r\n";
@@ -113,12 +94,7 @@ int faultCode(const QDomDocument &response)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    qInstallMessageHandler(discardMessage);
-    static int argc = 1;
-    static char name[] = "fuzz_call";
-    static char *argv[] = { name, nullptr };
-    static Fixture instance(argc, argv);
-    fixture = &instance;
+    fixture = FuzzFixture::start("fuzz_call");
     return 0;
 }
 

@@ -7,7 +7,7 @@
 // piece. With both top bits of the control byte set the client then stalls, so that the server
 // has to give up on its own, instead of closing its side.
 
-#include "fuzzprobe.h"
+#include "fuzzfixture.h"
 #include "kelpObject.h"
 #include "kelpXmlRpcServer.h"
 #include "kelpXmlRpcServerConnection.h"
@@ -25,30 +25,10 @@
 
 namespace {
 
-struct Fixture
-{
-    Fixture(int &argc, char **argv)
-        : application(argc, argv)
-        , server(QHostAddress::LocalHost, 0)
-    {
-        // Requests that never complete end quickly instead of after half a minute.
-        server.setRequestTimeout(20);
-        probe.serveOn(server);
-    }
-
-    QCoreApplication application;
-    FuzzProbe probe;
-    KelpXmlRpcServer server;
-};
-
-// Lives until the process exits; made in LLVMFuzzerInitialize, after the statics that Qt sets
-// up on first use, so that it goes before them at exit.
-Fixture *fixture = nullptr;
+FuzzFixture *fixture = nullptr;
 
 // Far more than a loopback exchange needs; past it the server has failed to let go.
 constexpr qint64 DoneWithin = 2000;
-
-void discardMessage(QtMsgType, const QMessageLogContext &, const QString &) { }
 
 // Twice, so that a connection the server accepts in the first pass reads in the second.
 void runEvents()
@@ -95,12 +75,9 @@ void checkAnswer(const QByteArray &answer, bool orderlyClose)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    qInstallMessageHandler(discardMessage);
-    static int argc = 1;
-    static char name[] = "fuzz_request";
-    static char *argv[] = { name, nullptr };
-    static Fixture instance(argc, argv);
-    fixture = &instance;
+    fixture = FuzzFixture::start("fuzz_request");
+    // Requests that never complete end quickly instead of after half a minute.
+    fixture->server.setRequestTimeout(20);
     return 0;
 }
 
