@@ -6,9 +6,9 @@
 
 int main(int argc, char *argv[])
 {
-    // Qt's own event loop serves remote clients about a tenth faster than the glib one
-    // that Debian's Qt picks by default, and keeps the panel's timers more punctual under
-    // their load (docs/performance.md). Setting QT_NO_GLIB, even empty, decides instead.
+    // Qt's own event loop serves remote clients a tenth to a quarter faster than the glib
+    // one that Debian's Qt picks by default (docs/performance.md). Setting QT_NO_GLIB, even
+    // empty, decides instead.
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
     QApplication app(argc, argv);
