@@ -49,6 +49,11 @@ double median(QList<double> values)
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
+double largest(const QList<double> &values)
+{
+    return *std::max_element(values.cbegin(), values.cend());
+}
+
 class Bench
 {
 public:
@@ -158,9 +163,14 @@ Summary summarise(const Phase &phase)
 
 void printRow(const QString &name, const Summary &summary)
 {
-    const double most = *std::max_element(summary.overheadsMs.cbegin(), summary.overheadsMs.cend());
     std::printf("| %s | %d | %.0f | %.1f | %.3f | %.3f |\n", qPrintable(name), summary.commands,
-        summary.waitsMs, summary.cycleMs, median(summary.overheadsMs), most);
+        summary.waitsMs, summary.cycleMs, median(summary.overheadsMs),
+        largest(summary.overheadsMs));
+}
+
+void printTarget(const char *text, double value, double limit)
+{
+    std::printf("- %s: %.3f — %s\n", text, value, value < limit ? "met" : "NOT MET");
 }
 
 } // namespace
@@ -208,5 +218,8 @@ int main(int argc, char *argv[])
     printRow(QStringLiteral("start-up (space, read-back)"), startUps);
     printRow(QStringLiteral("wavelength move (polling, read-back)"), moves);
     printRow(QStringLiteral("all"), all);
+    std::printf("\nTargets:\n");
+    printTarget("overhead median < 1 ms", median(all.overheadsMs), 1);
+    printTarget("overhead max < 5 ms", largest(all.overheadsMs), 5);
     return 0;
 }
