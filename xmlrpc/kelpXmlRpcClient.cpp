@@ -18,6 +18,11 @@ QUrl KelpXmlRpcClient::url() const
     return request.url();
 }
 
+void KelpXmlRpcClient::setTransferTimeout(int milliseconds)
+{
+    request.setTransferTimeout(milliseconds);
+}
+
 KelpObject *KelpXmlRpcClient::call(const QString &method, const QVariantList &args)
 {
     // Parented, so that a call still pending when the client goes is freed with it.

@@ -35,6 +35,9 @@ public:
     explicit KelpXmlRpcClient(const QUrl &url, QObject *parent = nullptr);
 
     QUrl url() const;
+    // How long a call may wait for its response before it ends in TransportFault; a client
+    // that watches a server's health wants to hear much sooner than TransferTimeout.
+    void setTransferTimeout(int milliseconds);
     KelpObject *call(const QString &method, const QVariantList &args = QVariantList());
 
 signals:

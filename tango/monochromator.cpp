@@ -1,0 +1,258 @@
+#include "monochromator.h"
+
+#include "panelmirror.h"
+
+#include <QThread>
+#include <QUrl>
+
+#include <optional>
+
+namespace {
+
+const char *const defaultPanelUrl = "http://127.0.0.1:8086/";
+
+Tango::DevState tangoState(PanelSnapshot::State state)
+{
+    switch (state) {
+    case PanelSnapshot::State::On:
+        return Tango::ON;
+    case PanelSnapshot::State::Moving:
+        return Tango::MOVING;
+    case PanelSnapshot::State::Fault:
+        return Tango::FAULT;
+    case PanelSnapshot::State::Off:
+        break;
+    }
+    return Tango::OFF;
+}
+
+// A moving instrument's read-outs are about to change; an unreachable panel's are stale.
+Tango::AttrQuality quality(const PanelSnapshot &snapshot)
+{
+    switch (snapshot.state) {
+    case PanelSnapshot::State::Moving:
+        return Tango::ATTR_CHANGING;
+    case PanelSnapshot::State::Fault:
+        return Tango::ATTR_INVALID;
+    default:
+        return Tango::ATTR_VALID;
+    }
+}
+
+const char *refusalReason(PanelSnapshot::State state)
+{
+    switch (state) {
+    case PanelSnapshot::State::Moving:
+        return "Monochromator_Moving";
+    case PanelSnapshot::State::Fault:
+        return "Monochromator_PanelUnreachable";
+    default:
+        return "Monochromator_NotReady";
+    }
+}
+
+const char *stateName(PanelSnapshot::State state)
+{
+    return Tango::DevStateName[tangoState(state)];
+}
+
+} // namespace
+
+Monochromator::Monochromator(Tango::DeviceClass *deviceClass, const char *name)
+    : TANGO_BASE_CLASS(deviceClass, name)
+{
+    init_device();
+}
+
+Monochromator::~Monochromator()
+{
+    delete_device();
+}
+
+void Monochromator::init_device()
+{
+    set_change_event("State", true, false);
+    set_change_event("Wavelength", true, false);
+    set_change_event("Position", true, false);
+
+    mirrorThread = std::make_unique<QThread>();
+    mirror = new PanelMirror(QUrl(QString::fromStdString(panelUrl())));
+    mirror->moveToThread(mirrorThread.get());
+    QObject::connect(mirrorThread.get(), &QThread::started, mirror, &PanelMirror::start);
+    QObject::connect(mirrorThread.get(), &QThread::finished, mirror, &QObject::deleteLater);
+    mirrorThread->start();
+    pusher = std::thread(&Monochromator::pushChanges, this);
+}
+
+void Monochromator::delete_device()
+{
+    if (!mirror)
+        return;
+    mirror->stopWaiting();
+    pusher.join();
+    mirrorThread->quit();
+    mirrorThread->wait();
+    mirrorThread.reset();
+    mirror = nullptr;
+}
+
+std::string Monochromator::panelUrl()
+{
+    std::string url = defaultPanelUrl;
+    if (Tango::Util::_UseDb) {
+        Tango::DbData properties { Tango::DbDatum("PanelUrl") };
+        get_db_device()->get_property(properties);
+        if (!properties[0].is_empty())
+            properties[0] >> url;
+    }
+    return url;
+}
+
+Tango::DevState Monochromator::dev_state()
+{
+    const Tango::DevState state = tangoState(mirror->snapshot().state);
+    set_state(state);
+    return state;
+}
+
+Tango::ConstDevString Monochromator::dev_status()
+{
+    set_status(mirror->snapshot().status.toStdString());
+    return get_status().c_str();
+}
+
+PanelSnapshot Monochromator::readSnapshot(Tango::Attribute &attribute)
+{
+    const PanelSnapshot snapshot = mirror->snapshot();
+    wavelength = snapshot.wavelength;
+    position = snapshot.position;
+    entranceSlit = snapshot.entranceSlit;
+    exitSlit = snapshot.exitSlit;
+    grating = static_cast<Tango::DevShort>(snapshot.grating);
+    attribute.set_quality(quality(snapshot));
+    return snapshot;
+}
+
+void Monochromator::readWavelength(Tango::Attribute &attribute)
+{
+    readSnapshot(attribute);
+    attribute.set_value(&wavelength);
+}
+
+void Monochromator::readPosition(Tango::Attribute &attribute)
+{
+    readSnapshot(attribute);
+    attribute.set_value(&position);
+}
+
+void Monochromator::readEntranceSlit(Tango::Attribute &attribute)
+{
+    readSnapshot(attribute);
+    attribute.set_value(&entranceSlit);
+}
+
+void Monochromator::readExitSlit(Tango::Attribute &attribute)
+{
+    readSnapshot(attribute);
+    attribute.set_value(&exitSlit);
+}
+
+void Monochromator::readGrating(Tango::Attribute &attribute)
+{
+    readSnapshot(attribute);
+    attribute.set_value(&grating);
+}
+
+void Monochromator::writeWavelength(Tango::WAttribute &attribute)
+{
+    Tango::DevDouble value = 0.0;
+    attribute.get_write_value(value);
+    startRequest(PanelRequest::Kind::Wavelength, value);
+}
+
+void Monochromator::writeEntranceSlit(Tango::WAttribute &attribute)
+{
+    Tango::DevLong value = 0;
+    attribute.get_write_value(value);
+    startRequest(PanelRequest::Kind::EntranceSlit, value);
+}
+
+void Monochromator::writeExitSlit(Tango::WAttribute &attribute)
+{
+    Tango::DevLong value = 0;
+    attribute.get_write_value(value);
+    startRequest(PanelRequest::Kind::ExitSlit, value);
+}
+
+void Monochromator::writeGrating(Tango::WAttribute &attribute)
+{
+    Tango::DevShort value = 0;
+    attribute.get_write_value(value);
+    startRequest(PanelRequest::Kind::Grating, value);
+}
+
+void Monochromator::connectInstrument()
+{
+    startRequest(PanelRequest::Kind::Connect, 0.0);
+}
+
+void Monochromator::closeInstrument()
+{
+    startRequest(PanelRequest::Kind::Close, 0.0);
+}
+
+void Monochromator::moveRelative(Tango::DevLong steps)
+{
+    startRequest(PanelRequest::Kind::MoveRelative, steps);
+}
+
+// A request the instrument cannot take now fails loudly: a scan must never believe that a
+// move happened.
+void Monochromator::startRequest(PanelRequest::Kind kind, double value)
+{
+    const PanelRequest request { kind, value };
+    PanelSnapshot refusal;
+    if (mirror->request(request, &refusal))
+        return;
+    const QString description = QStringLiteral("%1 refused: the monochromator is %2. %3")
+                                    .arg(request.describe(),
+                                        QString::fromLatin1(stateName(refusal.state)),
+                                        refusal.status);
+    Tango::Except::throw_exception(refusalReason(refusal.state), description.toStdString(),
+        "Monochromator::" + request.describe().section(u' ', 0, 0).toStdString());
+}
+
+void Monochromator::pushChanges()
+{
+    // Tango's monitor tells threads apart by their omni_thread.
+    omni_thread::ensure_self self;
+    std::optional<PanelSnapshot> last;
+    quint64 seen = 0;
+    while (const std::optional<PanelSnapshot> now = mirror->waitForChange(seen)) {
+        seen = now->generation;
+        try {
+            Tango::AutoTangoMonitor guard(this);
+            struct timeval stamp;
+            gettimeofday(&stamp, nullptr);
+            const Tango::AttrQuality currentQuality = quality(*now);
+            const bool qualityChanged = !last || quality(*last) != currentQuality;
+            if (!last || last->state != now->state) {
+                set_state(tangoState(now->state));
+                set_status(now->status.toStdString());
+                push_change_event("State");
+            }
+            if (qualityChanged || last->wavelength != now->wavelength) {
+                pushedWavelength = now->wavelength;
+                push_change_event("Wavelength", &pushedWavelength, stamp, currentQuality);
+            }
+            if (qualityChanged || last->position != now->position) {
+                pushedPosition = now->position;
+                push_change_event("Position", &pushedPosition, stamp, currentQuality);
+            }
+            last = now;
+        } catch (const Tango::DevFailed &) {
+            // The monitor was not free in time (the device is being deleted or re-initialised):
+            // the next change pushes what this one would have.
+        }
+    }
+}

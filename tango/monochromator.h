@@ -1,0 +1,64 @@
+#ifndef MONOCHROMATOR_H
+#define MONOCHROMATOR_H
+
+#include "panelrequest.h"
+#include "panelsnapshot.h"
+
+#include <tango.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+
+class PanelMirror;
+class QThread;
+
+// The Tango device for the panel's instrument. Tango's threads only read the mirror's snapshot
+// and hand it requests; the mirror does all the talking to the panel on a Qt thread of its own.
+// A thread of the device's own pushes the change events.
+class Monochromator : public TANGO_BASE_CLASS
+{
+public:
+    Monochromator(Tango::DeviceClass *deviceClass, const char *name);
+    ~Monochromator() override;
+
+    void init_device() override;
+    void delete_device() override;
+    Tango::DevState dev_state() override;
+    Tango::ConstDevString dev_status() override;
+
+    void readWavelength(Tango::Attribute &attribute);
+    void writeWavelength(Tango::WAttribute &attribute);
+    void readPosition(Tango::Attribute &attribute);
+    void readEntranceSlit(Tango::Attribute &attribute);
+    void writeEntranceSlit(Tango::WAttribute &attribute);
+    void readExitSlit(Tango::Attribute &attribute);
+    void writeExitSlit(Tango::WAttribute &attribute);
+    void readGrating(Tango::Attribute &attribute);
+    void writeGrating(Tango::WAttribute &attribute);
+
+    void connectInstrument();
+    void closeInstrument();
+    void moveRelative(Tango::DevLong steps);
+
+private:
+    std::string panelUrl();
+    PanelSnapshot readSnapshot(Tango::Attribute &attribute);
+    void startRequest(PanelRequest::Kind kind, double value);
+    void pushChanges();
+
+    std::unique_ptr<QThread> mirrorThread;
+    PanelMirror *mirror = nullptr;
+    std::thread pusher;
+
+    // Tango takes a read value from here after the read method has returned.
+    Tango::DevDouble wavelength = 0.0;
+    Tango::DevLong position = 0;
+    Tango::DevLong entranceSlit = 0;
+    Tango::DevLong exitSlit = 0;
+    Tango::DevShort grating = 0;
+    Tango::DevDouble pushedWavelength = 0.0;
+    Tango::DevLong pushedPosition = 0;
+};
+
+#endif // MONOCHROMATOR_H
