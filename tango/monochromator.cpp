@@ -121,7 +121,8 @@ Tango::ConstDevString Monochromator::dev_status()
     return get_status().c_str();
 }
 
-PanelSnapshot Monochromator::readSnapshot(Tango::Attribute &attribute)
+template<typename Value>
+void Monochromator::readInto(Tango::Attribute &attribute, Value *value)
 {
     const PanelSnapshot snapshot = mirror->snapshot();
     wavelength = snapshot.wavelength;
@@ -129,38 +130,34 @@ PanelSnapshot Monochromator::readSnapshot(Tango::Attribute &attribute)
     entranceSlit = snapshot.entranceSlit;
     exitSlit = snapshot.exitSlit;
     grating = static_cast<Tango::DevShort>(snapshot.grating);
+    attribute.set_value(value);
+    // After the value, which makes it valid.
     attribute.set_quality(quality(snapshot));
-    return snapshot;
 }
 
 void Monochromator::readWavelength(Tango::Attribute &attribute)
 {
-    readSnapshot(attribute);
-    attribute.set_value(&wavelength);
+    readInto(attribute, &wavelength);
 }
 
 void Monochromator::readPosition(Tango::Attribute &attribute)
 {
-    readSnapshot(attribute);
-    attribute.set_value(&position);
+    readInto(attribute, &position);
 }
 
 void Monochromator::readEntranceSlit(Tango::Attribute &attribute)
 {
-    readSnapshot(attribute);
-    attribute.set_value(&entranceSlit);
+    readInto(attribute, &entranceSlit);
 }
 
 void Monochromator::readExitSlit(Tango::Attribute &attribute)
 {
-    readSnapshot(attribute);
-    attribute.set_value(&exitSlit);
+    readInto(attribute, &exitSlit);
 }
 
 void Monochromator::readGrating(Tango::Attribute &attribute)
 {
-    readSnapshot(attribute);
-    attribute.set_value(&grating);
+    readInto(attribute, &grating);
 }
 
 void Monochromator::writeWavelength(Tango::WAttribute &attribute)
@@ -214,7 +211,7 @@ void Monochromator::startRequest(PanelRequest::Kind kind, double value)
     PanelSnapshot refusal;
     if (mirror->request(request, &refusal))
         return;
-    const QString description = QStringLiteral("%1 refused: the monochromator is %2. %3")
+    const QString description = QStringLiteral("%1 refused: the monochromator's state is %2. %3")
                                     .arg(request.describe(),
                                         QString::fromLatin1(stateName(refusal.state)),
                                         refusal.status);

@@ -43,7 +43,9 @@ public:
 
 private:
     std::string panelUrl();
-    PanelSnapshot readSnapshot(Tango::Attribute &attribute);
+    // Reads every value from one snapshot and hands Tango the one asked for.
+    template<typename Value>
+    void readInto(Tango::Attribute &attribute, Value *value);
     void startRequest(PanelRequest::Kind kind, double value);
     void pushChanges();
 

@@ -1,0 +1,92 @@
+"""Drives the Monochromator device of monopanel-tango as a control-system client would.
+
+    tango_session.py tango://127.0.0.1:PORT/lab/mono/1#dbase=no
+
+The test that runs it serves the panel: for "stop panel" or "start panel" on standard output
+it does so and answers "done" on standard input. Exits with a message at the first check that
+fails.
+"""
+import sys
+import time
+
+import tango
+
+ON, OFF, MOVING, FAULT = (tango.DevState.ON, tango.DevState.OFF, tango.DevState.MOVING,
+                          tango.DevState.FAULT)
+
+
+def check(condition, message):
+    if not condition:
+        sys.exit(f"tango_session: {message}")
+
+
+def wait_for(condition, seconds, what):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        check(time.monotonic() < deadline, f"no {what} within {seconds} s")
+        time.sleep(0.02)
+
+
+def refusal(write):
+    """The reason of the exception that write() raises, or None."""
+    try:
+        write()
+    except tango.DevFailed as failure:
+        return failure.args[0].reason
+    return None
+
+
+def ask_test(request):
+    print(request, flush=True)
+    check(sys.stdin.readline().strip() == "done", f"the test did not {request}")
+
+
+def finish_move(device):
+    """Waits for the end of MOVING and reads the state right after it."""
+    wait_for(lambda: device.state() != MOVING, 30, "end of MOVING")
+    state = device.state()
+    check(state == ON, f"{state} after MOVING: {device.status()}")
+
+
+device = tango.DeviceProxy(sys.argv[1])
+wait_for(lambda: device.state() == OFF, 5, "OFF before Connect")
+device.Connect()
+wait_for(lambda: device.state() == ON, 10, "ON after Connect")
+
+states = []
+subscription = device.subscribe_event(
+    "State", tango.EventType.CHANGE_EVENT,
+    lambda event: states.append(None if event.err else event.attr_value.value))
+
+device.Wavelength = 546.07
+check(device.state() == MOVING, "not MOVING at once after a write")
+reason = refusal(lambda: device.write_attribute("Wavelength", 600.0))
+check(reason == "Monochromator_Moving", f"a write while MOVING gave {reason}")
+wait_for(lambda: device.state() != MOVING, 30, "end of MOVING")
+wavelength, position = device.Wavelength, device.Position
+check((wavelength, position) == (546.07, 21843),
+      f"Wavelength {wavelength} and Position {position} right after MOVING")
+check(device.state() == ON, f"{device.state()} after the move: {device.status()}")
+
+reason = refusal(lambda: device.write_attribute("Wavelength", 1300.5))
+check(reason == "API_WAttrOutsideLimit", f"a write of 1300.5 gave {reason}")
+
+device.Grating = 1
+finish_move(device)
+check(device.Grating == 1, f"Grating {device.Grating} after writing 1")
+device.EntranceSlit = 400
+finish_move(device)
+check(device.EntranceSlit == 400, f"EntranceSlit {device.EntranceSlit} after writing 400")
+
+moving = states.index(MOVING) if MOVING in states else len(states)
+check(ON in states[moving:], f"State events {states}")
+device.unsubscribe_event(subscription)
+
+ask_test("stop panel")
+wait_for(lambda: device.state() == FAULT, 1, "FAULT once the panel has stopped")
+ask_test("start panel")
+wait_for(lambda: device.state() == OFF, 2, "OFF once the panel is back")
+device.Connect()
+wait_for(lambda: device.state() == ON, 10, "ON after Connect to the new panel")
+check(device.Wavelength == 546.07, f"Wavelength {device.Wavelength} after reconnecting")
+print("The session passed.")

@@ -1,0 +1,130 @@
+#include "triax.h"
+#include "triaxsimulator.h"
+#include "xmlrpcserver.h"
+
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+#include <signal.h>
+#include <sys/prctl.h>
+
+// monopanel-tango, without a Tango database, between the panel on the simulated instrument
+// and a control-system client: tango_session.py drives the device with python3-tango and asks
+// for the panel to be stopped and started again.
+class TestTango : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void deviceFollowsThePanel();
+
+private:
+    void startPanel(int port);
+    bool startServer();
+
+    const QString python = QStringLiteral(TANGO_PYTHON);
+    QTemporaryDir directory;
+    std::unique_ptr<TriaxSimulator> simulator;
+    std::unique_ptr<WidgetTriax> triax;
+    QProcess server;
+    QString deviceUrl;
+};
+
+namespace {
+
+// A child must not outlive a test that crashes or is cut off.
+void dieWithParent(QProcess &process)
+{
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+} // namespace
+
+void TestTango::startPanel(int port)
+{
+    triax = std::make_unique<WidgetTriax>(nullptr, simulator->devicePath(), port);
+}
+
+bool TestTango::startServer()
+{
+    // The file database gives the device its PanelUrl; clients reach it as without a database.
+    QFile database(directory.filePath(QStringLiteral("monopanel.db")));
+    if (!database.open(QIODevice::WriteOnly))
+        return false;
+    database.write(QStringLiteral("monopanel-tango/test/DEVICE/Monochromator: \"lab/mono/1\"\n"
+                                  "lab/mono/1->PanelUrl: \"http://127.0.0.1:%1/\"\n")
+                       .arg(triax->remoteApi->serverPort())
+                       .toUtf8());
+    database.close();
+
+    const QString orbPort = QString::number(freePort());
+    deviceUrl = QStringLiteral("tango://127.0.0.1:%1/lab/mono/1#dbase=no").arg(orbPort);
+    dieWithParent(server);
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start(QStringLiteral(MONOPANEL_TANGO_EXECUTABLE),
+        { QStringLiteral("test"), QStringLiteral("-file=") + database.fileName(),
+            QStringLiteral("-ORBendPoint"), QStringLiteral("giop:tcp:127.0.0.1:") + orbPort });
+    return QTest::qWaitFor(
+        [this] {
+            return server.state() == QProcess::NotRunning
+                || server.readAllStandardOutput().contains("Ready to accept request");
+        },
+        30000)
+        && server.state() == QProcess::Running;
+}
+
+void TestTango::deviceFollowsThePanel()
+{
+    QVERIFY(directory.isValid());
+    simulator = std::make_unique<TriaxSimulator>(TriaxSimulator::Options());
+    QVERIFY2(simulator->isValid(), qPrintable(simulator->errorString()));
+    startPanel(0);
+    const quint16 panelPort = triax->remoteApi->serverPort();
+    QVERIFY(panelPort != 0);
+    QVERIFY(startServer());
+
+    QProcess session;
+    dieWithParent(session);
+    session.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    session.start(python, { QStringLiteral(TESTS_DIR "/tango_session.py"), deviceUrl });
+    QVERIFY2(session.waitForStarted(10000), qPrintable(session.errorString()));
+    while (QTest::qWaitFor(
+        [&] { return session.canReadLine() || session.state() == QProcess::NotRunning; },
+        60000)) {
+        if (!session.canReadLine())
+            break;
+        const QByteArray line = session.readLine().trimmed();
+        if (line == "stop panel") {
+            triax.reset();
+        } else if (line == "start panel") {
+            startPanel(panelPort);
+            QCOMPARE(triax->remoteApi->serverPort(), panelPort);
+        } else {
+            qInfo("%s", line.constData());
+            continue;
+        }
+        session.write("done\n");
+    }
+    QCOMPARE(session.state(), QProcess::NotRunning);
+    QCOMPARE(session.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(session.exitCode(), 0);
+
+    // Under the sanitizers a report ends the server with a failure.
+    server.terminate();
+    QVERIFY(server.waitForFinished(20000));
+    QCOMPARE(server.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.exitCode(), 0);
+}
+
+QTEST_MAIN(TestTango)
+#include "tst_tango.moc"
