@@ -101,7 +101,11 @@ bool PanelMirror::request(const PanelRequest &request, PanelSnapshot *refusal)
         } else if (request.kind == PanelRequest::Kind::Connect) {
             connectSentAt = clock.elapsed();
         } else {
+            // Not ready from now on, rather than from the next round.
             connectSentAt = -1;
+            panelReady = false;
+            readySince = -1;
+            settled = false;
             if (move)
                 endMove(QStringLiteral("Close ended %1.").arg(move->request.describe()));
         }
@@ -236,6 +240,15 @@ void PanelMirror::sendNext()
         return;
     pollTimer.stop();
     const auto [request, id] = pendingCalls.takeFirst();
+    if (request.isMotion()) {
+        // A move that has ended before its setter went out (Close, or the panel lost) must not
+        // start after all.
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (!move || move->id != id) {
+            pollLater();
+            return;
+        }
+    }
     callInFlight = true;
     KelpObject *call = client->call(methodFor(request.kind), argumentsFor(request));
     // Setters answer with no result, or with an empty string: either means taken.
