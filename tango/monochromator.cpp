@@ -211,10 +211,10 @@ void Monochromator::startRequest(PanelRequest::Kind kind, double value)
     PanelSnapshot refusal;
     if (mirror->request(request, &refusal))
         return;
-    const QString description = QStringLiteral("%1 refused: the monochromator's state is %2. %3")
-                                    .arg(request.describe(),
-                                        QString::fromLatin1(stateName(refusal.state)),
-                                        refusal.status);
+    const QString description
+        = QStringLiteral("%1 refused: the monochromator's state is %2. %3")
+              .arg(request.describe(), QString::fromLatin1(stateName(refusal.state)),
+                  refusal.status);
     Tango::Except::throw_exception(refusalReason(refusal.state), description.toStdString(),
         "Monochromator::" + request.describe().section(u' ', 0, 0).toStdString());
 }

@@ -14,8 +14,7 @@ public:
         : Tango::Attr(name, type, writer ? Tango::READ_WRITE : Tango::READ)
         , reader(reader)
         , writer(writer)
-    {
-    }
+    { }
 
     void read(Tango::DeviceImpl *device, Tango::Attribute &attribute) override
     {
@@ -38,8 +37,7 @@ public:
     VoidCommand(const char *name, void (Monochromator::*action)())
         : Tango::Command(name, Tango::DEV_VOID, Tango::DEV_VOID, "none", "none")
         , action(action)
-    {
-    }
+    { }
 
     CORBA::Any *execute(Tango::DeviceImpl *device, const CORBA::Any &) override
     {
@@ -57,8 +55,7 @@ public:
     MoveRelativeCommand()
         : Tango::Command("MoveRelative", Tango::DEV_LONG, Tango::DEV_VOID,
             "Motor steps to move the grating drive by", "none")
-    {
-    }
+    { }
 
     CORBA::Any *execute(Tango::DeviceImpl *device, const CORBA::Any &in) override
     {
@@ -88,30 +85,29 @@ Tango::Attr *withProperties(Tango::Attr *attribute, const char *description, con
 
 MonochromatorClass::MonochromatorClass(std::string name)
     : Tango::DeviceClass(name)
-{
-}
+{ }
 
 void MonochromatorClass::attribute_factory(std::vector<Tango::Attr *> &attributes)
 {
-    attributes.push_back(withProperties(
-        new MonochromatorAttribute("Wavelength", Tango::DEV_DOUBLE,
-            &Monochromator::readWavelength, &Monochromator::writeWavelength),
-        "Wavelength the grating is set to, as read back", "nm", "250", "1300"));
+    attributes.push_back(
+        withProperties(new MonochromatorAttribute("Wavelength", Tango::DEV_DOUBLE,
+                           &Monochromator::readWavelength, &Monochromator::writeWavelength),
+            "Wavelength the grating is set to, as read back", "nm", "250", "1300"));
     attributes.push_back(withProperties(
         new MonochromatorAttribute("Position", Tango::DEV_LONG, &Monochromator::readPosition),
         "Position of the grating drive, as read back", "steps"));
-    attributes.push_back(withProperties(
-        new MonochromatorAttribute("EntranceSlit", Tango::DEV_LONG,
-            &Monochromator::readEntranceSlit, &Monochromator::writeEntranceSlit),
-        "Entrance slit position, as read back", "steps", "0", "1400"));
-    attributes.push_back(withProperties(
-        new MonochromatorAttribute("ExitSlit", Tango::DEV_LONG, &Monochromator::readExitSlit,
-            &Monochromator::writeExitSlit),
-        "Exit slit position, as read back", "steps", "0", "1400"));
-    attributes.push_back(withProperties(
-        new MonochromatorAttribute("Grating", Tango::DEV_SHORT, &Monochromator::readGrating,
-            &Monochromator::writeGrating),
-        "Grating in use", "", "0", "2"));
+    attributes.push_back(
+        withProperties(new MonochromatorAttribute("EntranceSlit", Tango::DEV_LONG,
+                           &Monochromator::readEntranceSlit, &Monochromator::writeEntranceSlit),
+            "Entrance slit position, as read back", "steps", "0", "1400"));
+    attributes.push_back(
+        withProperties(new MonochromatorAttribute("ExitSlit", Tango::DEV_LONG,
+                           &Monochromator::readExitSlit, &Monochromator::writeExitSlit),
+            "Exit slit position, as read back", "steps", "0", "1400"));
+    attributes.push_back(
+        withProperties(new MonochromatorAttribute("Grating", Tango::DEV_SHORT,
+                           &Monochromator::readGrating, &Monochromator::writeGrating),
+            "Grating in use", "", "0", "2"));
 }
 
 void MonochromatorClass::command_factory()

@@ -9,13 +9,24 @@
 namespace {
 
 // One round reads the ready flag first, so that the read-outs after it are at least as new.
-const char *const roundGetters[] = { "status", "getWavelength", "getPosition", "getInSlit",
-    "getOutSlit", "getGrating" };
+const char *const roundGetters[]
+    = { "status", "getWavelength", "getPosition", "getInSlit", "getOutSlit", "getGrating" };
 
 // The panel keeps two decimals of the instrument's wavelength, cut off.
 bool sameWavelength(double a, double b)
 {
     return std::fabs(a - b) < 0.01;
+}
+
+// A motion needs a ready instrument; Connect and Close only need the panel, and Close may
+// end a move.
+bool allows(const PanelRequest &request, PanelSnapshot::State state)
+{
+    if (request.isMotion())
+        return state == PanelSnapshot::State::On;
+    if (state == PanelSnapshot::State::Fault)
+        return false;
+    return request.kind == PanelRequest::Kind::Close || state != PanelSnapshot::State::Moving;
 }
 
 QString methodFor(PanelRequest::Kind kind)
@@ -63,7 +74,8 @@ PanelMirror::PanelMirror(const QUrl &panel, QObject *parent)
     clock.start();
     pollTimer.setSingleShot(true);
     connect(&pollTimer, &QTimer::timeout, this, &PanelMirror::startRound);
-    shared.status = QStringLiteral("Waiting for the panel at %1 to answer.").arg(panelUrl.toString());
+    shared.status
+        = QStringLiteral("Waiting for the panel at %1 to answer.").arg(panelUrl.toString());
 }
 
 void PanelMirror::start()
@@ -84,12 +96,7 @@ bool PanelMirror::request(const PanelRequest &request, PanelSnapshot *refusal)
     quint64 id = 0;
     {
         const std::lock_guard<std::mutex> lock(mutex);
-        const PanelSnapshot::State state = shared.state;
-        const bool allowed = request.isMotion()
-            ? state == PanelSnapshot::State::On
-            : state != PanelSnapshot::State::Fault
-                && (request.kind == PanelRequest::Kind::Close
-                    || state != PanelSnapshot::State::Moving);
+        const bool allowed = allows(request, shared.state);
         if (!allowed) {
             *refusal = shared;
             return false;

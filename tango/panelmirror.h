@@ -9,7 +9,6 @@
 #include <QObject>
 #include <QTimer>
 #include <QUrl>
-#include <QVariant>
 
 #include <condition_variable>
 #include <mutex>
@@ -42,8 +41,6 @@ public:
     static constexpr int ConnectTimeout = 120 * 1000;
 
     explicit PanelMirror(const QUrl &panel, QObject *parent = nullptr);
-
-    QUrl panel() const { return panelUrl; }
 
     // These may be called from any thread.
     PanelSnapshot snapshot() const;
@@ -83,8 +80,8 @@ private:
     // With the lock held.
     void settle();
     bool confirmsEarly(const Move &move) const;
-    static bool shows(const PanelRequest &request, const PanelSnapshot &before,
-        const PanelSnapshot &values);
+    static bool shows(
+        const PanelRequest &request, const PanelSnapshot &before, const PanelSnapshot &values);
     void endMove(const QString &note);
     void updateState();
 

@@ -75,11 +75,11 @@ bool TestTango::startServer()
         { QStringLiteral("test"), QStringLiteral("-file=") + database.fileName(),
             QStringLiteral("-ORBendPoint"), QStringLiteral("giop:tcp:127.0.0.1:") + orbPort });
     return QTest::qWaitFor(
-        [this] {
-            return server.state() == QProcess::NotRunning
-                || server.readAllStandardOutput().contains("Ready to accept request");
-        },
-        30000)
+               [this] {
+                   return server.state() == QProcess::NotRunning
+                       || server.readAllStandardOutput().contains("Ready to accept request");
+               },
+               30000)
         && server.state() == QProcess::Running;
 }
 
@@ -99,8 +99,7 @@ void TestTango::deviceFollowsThePanel()
     session.start(python, { QStringLiteral(TESTS_DIR "/tango_session.py"), deviceUrl });
     QVERIFY2(session.waitForStarted(10000), qPrintable(session.errorString()));
     while (QTest::qWaitFor(
-        [&] { return session.canReadLine() || session.state() == QProcess::NotRunning; },
-        60000)) {
+        [&] { return session.canReadLine() || session.state() == QProcess::NotRunning; }, 60000)) {
         if (!session.canReadLine())
             break;
         const QByteArray line = session.readLine().trimmed();
