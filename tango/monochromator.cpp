@@ -160,32 +160,32 @@ void Monochromator::readGrating(Tango::Attribute &attribute)
     readInto(attribute, &grating);
 }
 
+template<typename Value>
+void Monochromator::writeAs(Tango::WAttribute &attribute, PanelRequest::Kind kind)
+{
+    Value value {};
+    attribute.get_write_value(value);
+    startRequest(kind, value);
+}
+
 void Monochromator::writeWavelength(Tango::WAttribute &attribute)
 {
-    Tango::DevDouble value = 0.0;
-    attribute.get_write_value(value);
-    startRequest(PanelRequest::Kind::Wavelength, value);
+    writeAs<Tango::DevDouble>(attribute, PanelRequest::Kind::Wavelength);
 }
 
 void Monochromator::writeEntranceSlit(Tango::WAttribute &attribute)
 {
-    Tango::DevLong value = 0;
-    attribute.get_write_value(value);
-    startRequest(PanelRequest::Kind::EntranceSlit, value);
+    writeAs<Tango::DevLong>(attribute, PanelRequest::Kind::EntranceSlit);
 }
 
 void Monochromator::writeExitSlit(Tango::WAttribute &attribute)
 {
-    Tango::DevLong value = 0;
-    attribute.get_write_value(value);
-    startRequest(PanelRequest::Kind::ExitSlit, value);
+    writeAs<Tango::DevLong>(attribute, PanelRequest::Kind::ExitSlit);
 }
 
 void Monochromator::writeGrating(Tango::WAttribute &attribute)
 {
-    Tango::DevShort value = 0;
-    attribute.get_write_value(value);
-    startRequest(PanelRequest::Kind::Grating, value);
+    writeAs<Tango::DevShort>(attribute, PanelRequest::Kind::Grating);
 }
 
 void Monochromator::connectInstrument()

@@ -46,6 +46,9 @@ private:
     // Reads every value from one snapshot and hands Tango the one asked for.
     template<typename Value>
     void readInto(Tango::Attribute &attribute, Value *value);
+    // Hands the written value to the mirror as a request of that kind.
+    template<typename Value>
+    void writeAs(Tango::WAttribute &attribute, PanelRequest::Kind kind);
     void startRequest(PanelRequest::Kind kind, double value);
     void pushChanges();
 
