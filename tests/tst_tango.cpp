@@ -74,13 +74,15 @@ bool TestTango::startServer()
     server.start(QStringLiteral(MONOPANEL_TANGO_EXECUTABLE),
         { QStringLiteral("test"), QStringLiteral("-file=") + database.fileName(),
             QStringLiteral("-ORBendPoint"), QStringLiteral("giop:tcp:127.0.0.1:") + orbPort });
-    return QTest::qWaitFor(
-               [this] {
-                   return server.state() == QProcess::NotRunning
-                       || server.readAllStandardOutput().contains("Ready to accept request");
-               },
-               30000)
-        && server.state() == QProcess::Running;
+    QByteArray output;
+    const bool ready = QTest::qWaitFor(
+        [&] {
+            output += server.readAllStandardOutput();
+            return output.contains("Ready to accept request")
+                || server.state() == QProcess::NotRunning;
+        },
+        30000);
+    return ready && server.state() == QProcess::Running;
 }
 
 void TestTango::deviceFollowsThePanel()
