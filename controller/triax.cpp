@@ -24,6 +24,7 @@ WidgetTriax::WidgetTriax(QDockWidget *parent, const QString &device, int port)
 
     connect(this, &WidgetTriax::checkQueue, this, &WidgetTriax::readCommandQueue);
     connect(serial.get(), &SerialConnection::endReception, this, &WidgetTriax::messageReceived);
+    connect(serial.get(), &SerialConnection::portLost, this, &WidgetTriax::portLost);
     connect(leWavelength, &QLineEdit::returnPressed, this, &WidgetTriax::newWavelength);
     connect(leMoveRel, &QLineEdit::returnPressed, this, &WidgetTriax::moveRelative);
     connect(leInSlit, &QLineEdit::returnPressed, this, &WidgetTriax::newInSlit);
