@@ -92,8 +92,13 @@ void SerialConnection::portError(QSerialPort::SerialPortError error)
     if (!gone || losing || !port->isOpen())
         return;
     losing = true;
+    // A read that finds the line hung up returns nothing, and the port then
+    // describes whatever error happened last: say what is known instead.
+    const QString reason = error == QSerialPort::ReadError
+        ? QStringLiteral("reading from the device failed")
+        : port->errorString();
     QMetaObject::invokeMethod(
-        this, [this, reason = port->errorString()] { losePort(reason); }, Qt::QueuedConnection);
+        this, [this, reason] { losePort(reason); }, Qt::QueuedConnection);
 }
 
 void SerialConnection::losePort(const QString &reason)
