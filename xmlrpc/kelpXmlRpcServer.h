@@ -18,9 +18,9 @@ class KelpXmlRpcServerConnection;
 //
 // A registered slot is called when the call's arguments have exactly its parameter types
 // (an int does not fill a double parameter); slots of any access can serve. Its return
-// value is the result; a slot without one answers with an empty "params", and a slot that
-// returns a variant holding a KelpFault answers with that fault. Every error in a call is
-// answered with a fault document:
+// value is the result; a slot without one answers with an empty string, since every client
+// expects one value, and a slot that returns a variant holding a KelpFault answers with that
+// fault. Every error in a call is answered with a fault document:
 //   -32700 "parse error: not well formed" (also for a document with a DTD)
 //   -32600 "server error: invalid xml-rpc. not conforming to spec" (no "methodName")
 //   -32600 "server error: invalid xml-rpc. values nested too deep" (more than

@@ -179,10 +179,15 @@ void KelpXmlRpcServerConnection::parseCall(const QByteArray &body)
         sendFault(-32602, QStringLiteral("server error: invalid method parameters"));
         return;
     }
-    if (result.metaType() == QMetaType::fromType<KelpFault>())
+    if (result.metaType() == QMetaType::fromType<KelpFault>()) {
         sendResponse(static_cast<const KelpFault *>(result.constData())->toString());
-    else
-        sendResponse(KelpObject::prepareResponse(result));
+        return;
+    }
+    // A response holds exactly one value, and clients such as xmlrpc-c's refuse one without:
+    // a slot that returns nothing answers with an empty string.
+    if (!result.isValid())
+        result = QString(QLatin1String(""));
+    sendResponse(KelpObject::prepareResponse(result));
 }
 
 // Reads a call through the DOM; false, with the fault sent, when it cannot be answered.
