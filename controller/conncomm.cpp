@@ -1,5 +1,6 @@
 #include "triax.h"
 
+#include "commandkind.h"
 #include "serialconnection.h"
 
 #include <QDebug>
@@ -11,26 +12,115 @@ constexpr int shortWait = 200;
 constexpr int wakeUpWait = 500;
 // The instrument needs this long to start its firmware after "A".
 constexpr int startWait = 90000;
+// A query that changes nothing is asked this many times more before the
+// instrument counts as silent.
+constexpr int maxRetries = 3;
 
 // A backslash and one to three digits 1 to 9: the command stands for one raw
 // byte. Matched against the whole command, as the instrument's own tools do.
-bool matchByteEscape(const QString &command, char *byte)
+bool matchByteEscape(const QString &command, char *byte = nullptr)
 {
     static const QRegularExpression byteEscape(QStringLiteral("^\\\\([1-9]{1,3}$)"));
     const QRegularExpressionMatch match = byteEscape.match(command);
     // "$" would also match before a final line feed: insist on the very end.
     if (!match.hasMatch() || match.capturedEnd() != command.size())
         return false;
-    *byte = static_cast<char>(match.captured(1).toInt(nullptr, 10) & 0xff);
+    if (byte)
+        *byte = static_cast<char>(match.captured(1).toInt(nullptr, 10) & 0xff);
     return true;
+}
+
+// A reception as one line of text: a garbled answer may hold any byte.
+QString printable(const QByteArray &bytes)
+{
+    QString text;
+    for (const char byte : bytes) {
+        const auto value = static_cast<uchar>(byte);
+        if (value >= 0x20 && value < 0x7f)
+            text += QLatin1Char(byte);
+        else
+            text += QStringLiteral("\\x%1").arg(value, 2, 16, QLatin1Char('0'));
+    }
+    return text;
 }
 
 } // namespace
 
+// The one place that says what each command is. The first row that fits
+// decides; the rows without a handler of their own go to parseDEFAULT.
+const CommandKind &WidgetTriax::kindOf(const QString &command) const
+{
+    using K = CommandKind;
+    static const CommandKind kinds[] = {
+        { K::Match::Exactly, QLatin1String(" "), K::Framing::Bare, wakeUpWait,
+            &WidgetTriax::parseSPACE, K::Role::WakeUp },
+        { K::Match::Exactly, QLatin1String("O2000"), K::Framing::NulTerminated, wakeUpWait,
+            &WidgetTriax::parseO2000, K::Role::WakeUp },
+        { K::Match::Exactly, QLatin1String("\\247"), K::Framing::Byte, shortWait,
+            &WidgetTriax::parse247, K::Role::WakeUp },
+        { K::Match::Exactly, QLatin1String("A"), K::Framing::Bare, startWait, &WidgetTriax::parseA,
+            K::Role::WakeUp },
+        { K::Match::Exactly, QLatin1String("E"), K::Framing::Bare, shortWait, &WidgetTriax::parseE,
+            K::Role::Query },
+        { K::Match::StartsWith, QLatin1String("F"), K::Framing::CarriageReturn, shortWait,
+            &WidgetTriax::parseF, K::Role::QuietMotion },
+        { K::Match::StartsWith, QLatin1String("H"), K::Framing::CarriageReturn, shortWait,
+            &WidgetTriax::parseH, K::Role::Query },
+        { K::Match::StartsWith, QLatin1String("Z61"), K::Framing::CarriageReturn, shortWait,
+            &WidgetTriax::parseZ61, K::Role::Motion },
+        { K::Match::StartsWith, QLatin1String("Z62"), K::Framing::CarriageReturn, shortWait,
+            &WidgetTriax::parseZ62, K::Role::Query },
+        { K::Match::StartsWith, QLatin1String("Z452"), K::Framing::CarriageReturn, shortWait,
+            &WidgetTriax::parseZ452, K::Role::Query },
+        { K::Match::StartsWith, QLatin1String("Z451"), K::Framing::CarriageReturn, shortWait,
+            &WidgetTriax::parseZ451, K::Role::Motion },
+        { K::Match::StartsWith, QLatin1String("j"), K::Framing::CarriageReturn, shortWait,
+            &WidgetTriax::parseReadSlitPosition, K::Role::Query },
+        { K::Match::StartsWith, QLatin1String("k"), K::Framing::CarriageReturn, shortWait,
+            &WidgetTriax::parseNewSlitPosition, K::Role::Motion },
+        { K::Match::ByteEscape, QLatin1String(), K::Framing::Byte, shortWait,
+            &WidgetTriax::parseDEFAULT, K::Role::Other },
+        { K::Match::LetterCommand, QLatin1String(), K::Framing::CarriageReturn, shortWait,
+            &WidgetTriax::parseDEFAULT, K::Role::Other },
+        { K::Match::Anything, QLatin1String(), K::Framing::Bare, shortWait,
+            &WidgetTriax::parseDEFAULT, K::Role::Other },
+    };
+
+    const auto fits = [this, &command](const CommandKind &kind) {
+        switch (kind.match) {
+        case K::Match::Exactly:
+            return command == kind.text;
+        case K::Match::StartsWith:
+            return command.startsWith(kind.text);
+        case K::Match::ByteEscape:
+            return matchByteEscape(command);
+        case K::Match::LetterCommand:
+            return !command.isEmpty() && commandLetters.contains(command.at(0));
+        case K::Match::Anything:
+            return true;
+        }
+        return false;
+    };
+    for (const CommandKind &kind : kinds) {
+        if (fits(kind))
+            return kind;
+    }
+    return std::end(kinds)[-1];
+}
+
 void WidgetTriax::openPort()
 {
-    if (serial->openPort() == 1)
+    const int opened = serial->openPort();
+    if (opened == 1) {
+        // Whatever the last connection ended with no longer holds.
+        displayStatus(QStringLiteral("not ready"));
         queueCommand(QStringLiteral(" "));
+        return;
+    }
+    // Open already: the status read-out tells how the instrument is, and stays.
+    if (opened == 0)
+        displayStatus(serial->statusMsg);
+    qWarning("serial port %s: %s", qPrintable(serial->devicePath()), qPrintable(serial->statusMsg));
 }
 
 void WidgetTriax::closePort()
@@ -39,6 +129,24 @@ void WidgetTriax::closePort()
     ready = 0;
     serial->closePort();
     enableGui(false);
+}
+
+void WidgetTriax::portLost(const QString &reason)
+{
+    qWarning("serial port %s lost: %s", qPrintable(serial->devicePath()), qPrintable(reason));
+    dropQueue();
+    ready = 0;
+    displayStatus(QStringLiteral("port lost"));
+    enableGui(false);
+}
+
+void WidgetTriax::dropQueue()
+{
+    headPosition += commandQueue.size();
+    commandQueue.clear();
+    typedPositions.clear();
+    inFlight = false;
+    retries = 0;
 }
 
 void WidgetTriax::quit()
@@ -63,19 +171,30 @@ void WidgetTriax::readCommandQueue()
     // Set before the write: a write that fails delivers its reception inside
     // transmitMsg, and the dispatch of that reception ends the flight.
     inFlight = true;
-    char byte = 0;
-    if (matchByteEscape(head, &byte))
-        serial->transmitMsg(&byte, 1, shortWait);
-    else if (head == QLatin1String("O2000"))
-        serial->transmitMsg("O2000", 6, wakeUpWait); // the NUL ends the command
-    else if (!head.isEmpty() && commandLetters.contains(head.at(0)))
-        serial->transmitMsg(head, QStringLiteral("\r"), shortWait);
-    else if (head == QLatin1String(" "))
-        serial->transmitMsg(head, QString(), wakeUpWait);
-    else if (head == QLatin1String("A"))
-        serial->transmitMsg(head, QString(), startWait);
-    else
-        serial->transmitMsg(head, QString(), shortWait);
+    transmit(head, kindOf(head));
+}
+
+void WidgetTriax::transmit(const QString &head, const CommandKind &kind)
+{
+    switch (kind.framing) {
+    case CommandKind::Framing::Byte: {
+        char byte = 0;
+        matchByteEscape(head, &byte);
+        serial->transmitMsg(&byte, 1, kind.waitMs);
+        return;
+    }
+    case CommandKind::Framing::NulTerminated: {
+        const QByteArray bytes = head.toLatin1() + '\0';
+        serial->transmitMsg(bytes.constData(), int(bytes.size()), kind.waitMs);
+        return;
+    }
+    case CommandKind::Framing::CarriageReturn:
+        serial->transmitMsg(head, QStringLiteral("\r"), kind.waitMs);
+        return;
+    case CommandKind::Framing::Bare:
+        serial->transmitMsg(head, QString(), kind.waitMs);
+        return;
+    }
 }
 
 void WidgetTriax::messageReceived()
@@ -88,6 +207,7 @@ void WidgetTriax::messageReceived()
     // way the reception came: a follow-up appended by a parser must not
     // write it again.
     inFlight = true;
+    const bool typed = !typedPositions.isEmpty() && typedPositions.constFirst() == headPosition;
 
     if (ckbVerbose->isChecked()) {
         const qint64 elapsed = elapsedSinceSent();
@@ -98,62 +218,110 @@ void WidgetTriax::messageReceived()
                    .arg(elapsed);
     }
 
+    const QString head = commandQueue.constFirst();
+    const CommandKind &kind = kindOf(head);
     const bool isAnswer = !serial->rxMsg.isEmpty();
+    bool understood = false;
     if (isAnswer) {
-        dispatchAnswer();
-    } else {
-        const QString &head = commandQueue.first();
-        if (head == QLatin1String("\\248")) {
-            qDebug("<248> was sent, no answer");
-        } else if (head == QLatin1String("\\222")) {
-            qDebug("<222> was sent, no answer");
-        } else if (head == QLatin1String(" ")) {
-            qDebug("not receiving answer (space) after 500ms");
-            serial->flush();
+        understood = (this->*kind.parser)();
+    } else if (head == QLatin1String("\\248")) {
+        qDebug("<248> was sent, no answer");
+    } else if (head == QLatin1String("\\222")) {
+        qDebug("<222> was sent, no answer");
+    } else if (head == QLatin1String(" ")) {
+        qDebug("not receiving answer (space) after 500ms");
+        serial->flush();
+    }
+
+    // After the operator has closed the port the queue drains as it always
+    // has; a misfire is only dealt with on an open line.
+    bool moveOn = isAnswer;
+    if (!understood && serial->isPortOpen()) {
+        switch (handleMisfire(head, kind, typed)) {
+        case Misfire::AskAgain:
+        case Misfire::GiveUp:
+            return;
+        case Misfire::FollowUp:
+            moveOn = true;
+            break;
+        case Misfire::Ignore:
+            break;
         }
     }
 
-    if (!commandQueue.isEmpty())
+    retries = 0;
+    if (!commandQueue.isEmpty()) {
         currentCommand = commandQueue.takeFirst();
+        ++headPosition;
+        if (typed)
+            typedPositions.removeFirst();
+    }
     // The flight ends only now: whatever a parser appended while the head
     // was still out goes after it, and is written exactly once.
     inFlight = false;
     // After an empty reception the queue rests until an action moves it.
-    if (isAnswer)
+    if (moveOn)
         emit checkQueue();
 }
 
-void WidgetTriax::dispatchAnswer()
+// What becomes of a command whose answer was missing, empty or not
+// understood. The operator's own commands are never sent again.
+WidgetTriax::Misfire WidgetTriax::handleMisfire(
+    const QString &head, const CommandKind &kind, bool typed)
 {
-    const QString &head = commandQueue.first();
-    if (head == QLatin1String(" "))
-        parseSPACE();
-    else if (head == QLatin1String("O2000"))
-        parseO2000();
-    else if (head == QLatin1String("\\247"))
-        parse247();
-    else if (head == QLatin1String("A"))
-        parseA();
-    else if (head == QLatin1String("E"))
-        parseE();
-    else if (head.startsWith(u'F'))
-        parseF();
-    else if (head.startsWith(u'H'))
-        parseH();
-    else if (head.startsWith(QLatin1String("Z61")))
-        parseZ61();
-    else if (head.startsWith(QLatin1String("Z62")))
-        parseZ62();
-    else if (head.startsWith(QLatin1String("Z452")))
-        parseZ452();
-    else if (head.startsWith(QLatin1String("Z451")))
-        parseZ451();
-    else if (head.startsWith(u'j'))
-        parseReadSlitPosition();
-    else if (head.startsWith(u'k'))
-        parseNewSlitPosition();
-    else
-        parseDEFAULT();
+    const QByteArray &received = serial->rxMsg;
+    switch (kind.role) {
+    case CommandKind::Role::Query:
+        if (typed)
+            return Misfire::Ignore;
+        if (retries < maxRetries) {
+            ++retries;
+            // Bytes still trickling in from the lost answer must not pass for
+            // the answer to the repeated query.
+            serial->flush();
+            inFlight = false;
+            emit checkQueue();
+            return Misfire::AskAgain;
+        }
+        showNoAnswer(head);
+        return Misfire::GiveUp;
+    case CommandKind::Role::Motion:
+    case CommandKind::Role::QuietMotion:
+        // The instrument may have taken the command and lost only its
+        // answer: polling finds out when the motor stops, and the read-back
+        // then shows where it really is.
+        qWarning("instrument: \"%s\" not acknowledged (answer \"%s\"); polling the motor",
+            qPrintable(head), qPrintable(printable(received)));
+        if (kind.role == CommandKind::Role::Motion)
+            showMotorBusy();
+        commandQueue.append(QStringLiteral("E"));
+        return Misfire::FollowUp;
+    case CommandKind::Role::WakeUp:
+        if (typed || !(received.isEmpty() || received.startsWith("RX_ERROR: ")))
+            return Misfire::Ignore;
+        showNoAnswer(head);
+        return Misfire::GiveUp;
+    case CommandKind::Role::Other:
+        break;
+    }
+    return Misfire::Ignore;
+}
+
+// The instrument has stopped answering: say so, and give the operator close
+// and quit, since nothing more can come of the queue.
+void WidgetTriax::showNoAnswer(const QString &head)
+{
+    const int tries = retries + 1;
+    qWarning("instrument: no answer to \"%s\" after %d %s, last reception \"%s\"",
+        qPrintable(printable(head.toLatin1())), tries, tries == 1 ? "try" : "tries",
+        qPrintable(printable(serial->rxMsg)));
+    currentCommand = head;
+    dropQueue();
+    ready = 0;
+    displayStatus(QStringLiteral("no answer"));
+    enableGui(false);
+    pbOpen->setEnabled(false);
+    pbClose->setEnabled(true);
 }
 
 QString WidgetTriax::takeCarriageReturnsFromHead()

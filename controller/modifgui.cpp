@@ -60,5 +60,7 @@ void WidgetTriax::sendCLICommand()
     if (typed.isEmpty())
         return;
     currentCommand = typed;
+    // Noted before queuing: on a closed port the reception comes at once.
+    typedPositions.append(headPosition + commandQueue.size());
     queueCommand(typed);
 }

@@ -28,7 +28,7 @@ char WidgetTriax::receivedByte(int index) const
     return index < serial->rxMsg.size() ? serial->rxMsg.at(index) : '\0';
 }
 
-void WidgetTriax::parseSPACE()
+bool WidgetTriax::parseSPACE()
 {
     captureAnswerHead();
     if (answerHead == u'B') {
@@ -41,80 +41,97 @@ void WidgetTriax::parseSPACE()
         enableGui(true);
     } else if (answerHead == u'*') {
         commandQueue.append(QStringLiteral("\\247"));
+    } else {
+        return false;
     }
+    return true;
 }
 
-void WidgetTriax::parseO2000()
+bool WidgetTriax::parseO2000()
 {
     captureAnswerHead();
-    if (answerHead == u'*')
-        commandQueue.append(QStringLiteral("A"));
+    if (answerHead != u'*')
+        return false;
+    commandQueue.append(QStringLiteral("A"));
+    return true;
 }
 
-void WidgetTriax::parse247()
+bool WidgetTriax::parse247()
 {
     captureAnswerHead();
-    if (answerHead == u'=')
-        commandQueue.append(QStringLiteral("O2000"));
-    else
+    if (answerHead != u'=') {
         qDebug("<247> returned <> '=' so... autobaud again (counter++)");
+        return false;
+    }
+    commandQueue.append(QStringLiteral("O2000"));
+    return true;
 }
 
-void WidgetTriax::parseA()
+bool WidgetTriax::parseA()
 {
     captureAnswerHead();
-    if (answerHead == u'o')
-        commandQueue.append(QStringLiteral(" "));
-    else
+    if (answerHead != u'o') {
         qDebug("A returned strange result <> 'o' !");
+        return false;
+    }
+    commandQueue.append(QStringLiteral(" "));
+    return true;
 }
 
 // Wavelength, grating and slit motions: once the instrument has taken the
 // command, the panel stays busy and polls until the motor stops.
-void WidgetTriax::motionAccepted(const char *strangeResult)
+bool WidgetTriax::motionAccepted(const char *strangeResult)
 {
     if (receivedByte(0) != 'o') {
         qDebug("%s", strangeResult);
-        return;
+        return false;
     }
+    showMotorBusy();
+    commandQueue.append(QStringLiteral("E"));
+    return true;
+}
+
+void WidgetTriax::showMotorBusy()
+{
     enableGui(false);
     displayStatus(QStringLiteral("motor busy"));
     pbQuit->setEnabled(false);
     pbOpen->setEnabled(false);
-    commandQueue.append(QStringLiteral("E"));
 }
 
-void WidgetTriax::parseZ61()
+bool WidgetTriax::parseZ61()
 {
-    motionAccepted("Z61 returned strange result <> 'o' !");
+    return motionAccepted("Z61 returned strange result <> 'o' !");
 }
 
-void WidgetTriax::parseZ451()
+bool WidgetTriax::parseZ451()
 {
-    motionAccepted("Z451 returned strange result <> 'o' !");
+    return motionAccepted("Z451 returned strange result <> 'o' !");
 }
 
-void WidgetTriax::parseNewSlitPosition()
+bool WidgetTriax::parseNewSlitPosition()
 {
-    motionAccepted("k returned strange result <> 'o' !");
+    return motionAccepted("k returned strange result <> 'o' !");
 }
 
 // A relative drive move is polled too, but leaves the panel as it is.
-void WidgetTriax::parseF()
+bool WidgetTriax::parseF()
 {
     captureAnswerHead();
-    if (answerHead == u'o')
-        commandQueue.append(QStringLiteral("E"));
-    else
+    if (answerHead != u'o') {
         qDebug("F returned strange result <> 'o' !");
+        return false;
+    }
+    commandQueue.append(QStringLiteral("E"));
+    return true;
 }
 
-void WidgetTriax::parseE()
+bool WidgetTriax::parseE()
 {
     captureAnswerHead();
     if (answerHead != u'o') {
         qDebug("E returned strange result <> 'o' !");
-        return;
+        return false;
     }
     answerHead = QChar::fromLatin1(receivedByte(1));
     if (answerHead == u'z') {
@@ -127,57 +144,65 @@ void WidgetTriax::parseE()
         commandQueue.append(QStringLiteral("E"));
     } else {
         qDebug("E returned strange result <> 'o[q,z]' !");
+        return false;
     }
+    return true;
 }
 
-void WidgetTriax::parseH()
+bool WidgetTriax::parseH()
 {
     captureAnswer();
     static const QRegularExpression position(QStringLiteral("^o(\\d{1,5})"));
     const QRegularExpressionMatch match = position.match(answer);
-    if (match.hasMatch())
-        leMotPos->setText(match.captured(1));
+    if (!match.hasMatch())
+        return false;
+    leMotPos->setText(match.captured(1));
+    return true;
 }
 
 // The instrument gives at least three decimals; the panel keeps two, cut
 // off rather than rounded.
-void WidgetTriax::parseZ62()
+bool WidgetTriax::parseZ62()
 {
     captureAnswer();
     static const QRegularExpression wavelength(QStringLiteral("^o(\\d+\\.\\d\\d)\\d+"));
     const QRegularExpressionMatch match = wavelength.match(answer);
     if (!match.hasMatch())
-        return;
+        return false;
     leWavelength->setText(match.captured(1));
     wavelengthText = match.captured(1);
+    return true;
 }
 
 // Setting the box runs the grating action when the index changes, so an
 // instrument found on another grating than the box shows gets that grating
 // selected once more, and the box and the instrument agree from then on.
-void WidgetTriax::parseZ452()
+bool WidgetTriax::parseZ452()
 {
     captureAnswer();
     static const QRegularExpression gratingNumber(QStringLiteral("^o(\\d)"));
     const QRegularExpressionMatch match = gratingNumber.match(answer);
     if (!match.hasMatch())
-        return;
+        return false;
     grating = match.captured(1).toInt();
     cbGrating->setCurrentIndex(grating);
+    return true;
 }
 
-void WidgetTriax::parseReadSlitPosition()
+// A command that reads no slit of this instrument leaves nothing to
+// understand; only a slit width that does not read as one is not understood.
+bool WidgetTriax::parseReadSlitPosition()
 {
     captureAnswer();
     currentCommand = takeCarriageReturnsFromHead();
     static const QRegularExpression slitCommand(QStringLiteral("^j0,(\\d)"));
     const QRegularExpressionMatch slit = slitCommand.match(currentCommand);
     if (!slit.hasMatch())
-        return;
+        return true;
     static const QRegularExpression slitWidth(QStringLiteral("^o(\\d{1,4})"));
     const QRegularExpressionMatch width = slitWidth.match(answer);
     if (!width.hasMatch())
-        return;
+        return false;
     if (slit.captured(1) == QLatin1String("0")) {
         leInSlit->setText(width.captured(1));
         inSlitSteps = leInSlit->text().toInt();
@@ -185,12 +210,14 @@ void WidgetTriax::parseReadSlitPosition()
         leOutSlit->setText(width.captured(1));
         outSlitSteps = leOutSlit->text().toInt();
     }
+    return true;
 }
 
-void WidgetTriax::parseDEFAULT()
+// Any answer will do: nothing is known of the commands that come here.
+bool WidgetTriax::parseDEFAULT()
 {
     if (!ckbVerbose->isChecked())
-        return;
+        return true;
     currentCommand = takeCarriageReturns();
     captureAnswer();
     const qint64 elapsed = elapsedSinceSent();
@@ -198,4 +225,5 @@ void WidgetTriax::parseDEFAULT()
         "tx: \"%1\" rx: \"%2\"      elapsed time (ms): %3 ")
                                         .arg(currentCommand, answer)
                                         .arg(elapsed);
+    return true;
 }

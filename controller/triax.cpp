@@ -24,6 +24,7 @@ WidgetTriax::WidgetTriax(QDockWidget *parent, const QString &device, int port)
 
     connect(this, &WidgetTriax::checkQueue, this, &WidgetTriax::readCommandQueue);
     connect(serial.get(), &SerialConnection::endReception, this, &WidgetTriax::messageReceived);
+    connect(serial.get(), &SerialConnection::portLost, this, &WidgetTriax::portLost);
     connect(leWavelength, &QLineEdit::returnPressed, this, &WidgetTriax::newWavelength);
     connect(leMoveRel, &QLineEdit::returnPressed, this, &WidgetTriax::moveRelative);
     connect(leInSlit, &QLineEdit::returnPressed, this, &WidgetTriax::newInSlit);
@@ -41,9 +42,17 @@ WidgetTriax::WidgetTriax(QDockWidget *parent, const QString &device, int port)
     remoteApi = new ServerXmlRPC(this, port);
 
     // Show the port actually listened on: with 0 the system chooses one, and a
-    // port above 65535 wraps. Clients must be told which.
+    // port above 65535 wraps. Clients must be told which, and on which address
+    // when it is not every interface.
     const int listened = remoteApi->serverPort();
-    lbPortValue->setText(QStringLiteral("%1").arg(listened ? listened : port));
+    const QString portText = QStringLiteral("%1").arg(listened ? listened : port);
+    const QHostAddress address = remoteApi->serverAddress();
+    if (address.isNull() || address == QHostAddress::AnyIPv4)
+        lbPortValue->setText(portText);
+    else if (address.protocol() == QAbstractSocket::IPv6Protocol)
+        lbPortValue->setText(QStringLiteral("[%1]:%2").arg(address.toString(), portText));
+    else
+        lbPortValue->setText(QStringLiteral("%1:%2").arg(address.toString(), portText));
     lbDeviceValue->setText(device);
 }
 

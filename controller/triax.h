@@ -13,6 +13,7 @@
 
 class SerialConnection;
 class ServerXmlRPC;
+struct CommandKind;
 
 // The dock window the operator sees and, at the same time, the hub of the
 // system: it owns the serial link and the command queue, and it holds the
@@ -65,6 +66,7 @@ private Q_SLOTS:
     void readCommandQueue();
     void messageReceived();
     void sendCLICommand();
+    void portLost(const QString &reason);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -73,29 +75,37 @@ private:
     void queueCommand(const QString &command);
     void installValidators();
 
+    const CommandKind &kindOf(const QString &command) const;
+    void transmit(const QString &head, const CommandKind &kind);
+    enum class Misfire { Ignore, AskAgain, FollowUp, GiveUp };
+    Misfire handleMisfire(const QString &head, const CommandKind &kind, bool typed);
+    void showMotorBusy();
+    void showNoAnswer(const QString &head);
+    void dropQueue();
+
     // Answer parsers, one per kind of head command. Each runs while its
     // command is still at the head of the queue, may append follow-ups, and
     // leaves removing the head and sending the next command to the dispatch.
-    void dispatchAnswer();
-    void parseSPACE();
-    void parseO2000();
-    void parse247();
-    void parseA();
-    void parseE();
-    void parseF();
-    void parseH();
-    void parseZ61();
-    void parseZ62();
-    void parseZ452();
-    void parseZ451();
-    void parseReadSlitPosition();
-    void parseNewSlitPosition();
-    void parseDEFAULT();
+    // Each returns whether it understood the answer.
+    bool parseSPACE();
+    bool parseO2000();
+    bool parse247();
+    bool parseA();
+    bool parseE();
+    bool parseF();
+    bool parseH();
+    bool parseZ61();
+    bool parseZ62();
+    bool parseZ452();
+    bool parseZ451();
+    bool parseReadSlitPosition();
+    bool parseNewSlitPosition();
+    bool parseDEFAULT();
 
     void captureAnswer();
     void captureAnswerHead();
     char receivedByte(int index) const;
-    void motionAccepted(const char *strangeResult);
+    bool motionAccepted(const char *strangeResult);
     QString takeCarriageReturnsFromHead();
     QString takeCarriageReturns();
     qint64 elapsedSinceSent() const;
@@ -104,6 +114,14 @@ private:
     // awaited, so that a command appended meanwhile does not send the head a
     // second time.
     bool inFlight = false;
+    // Commands count from the first one ever queued; headPosition is the
+    // count of the head. typedPositions holds the counts of the queued
+    // commands the operator typed, which are sent exactly as often as the
+    // operator asked.
+    qint64 headPosition = 0;
+    QList<qint64> typedPositions;
+    // How often in a row the head has been asked again.
+    int retries = 0;
 };
 
 #endif

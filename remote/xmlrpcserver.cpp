@@ -1,6 +1,7 @@
 #include "xmlrpcserver.h"
 
 #include "kelpXmlRpcServer.h"
+#include "remoteaccess.h"
 #include "triax.h"
 
 #include <QtDebug>
@@ -27,10 +28,16 @@ bool isSlitPosition(int steps)
 } // namespace
 
 ServerXmlRPC::ServerXmlRPC(QObject *parent, int port)
+    : ServerXmlRPC(parent, port, RemoteAccess::fromEnvironment())
+{ }
+
+ServerXmlRPC::ServerXmlRPC(QObject *parent, int port, const RemoteAccess &access)
     : QObject(parent)
-    , rpcServer(new KelpXmlRpcServer(static_cast<quint16>(port), this))
+    , rpcServer(new KelpXmlRpcServer(access.address, static_cast<quint16>(port), this))
     , owner(parent)
 {
+    if (access.allowed)
+        rpcServer->setAllowedSubnets(*access.allowed);
     // Without this line a client that cannot connect, and the operator, would
     // never learn why; the panel itself works on without remote control.
     if (!rpcServer->isListening())
@@ -52,6 +59,11 @@ ServerXmlRPC::~ServerXmlRPC()
 quint16 ServerXmlRPC::serverPort() const
 {
     return rpcServer->serverPort();
+}
+
+QHostAddress ServerXmlRPC::serverAddress() const
+{
+    return rpcServer->getServerAddress();
 }
 
 int ServerXmlRPC::connect()

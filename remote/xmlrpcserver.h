@@ -1,12 +1,14 @@
 #ifndef XMLRPCSERVER_H
 #define XMLRPCSERVER_H
 
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <QVariantList>
 
 class KelpXmlRpcServer;
 class QLineEdit;
+struct RemoteAccess;
 class WidgetTriax;
 
 // The panel as network clients see it. Each remote method is a slot that
@@ -22,12 +24,16 @@ class ServerXmlRPC : public QObject
 
 public:
     // parent is the controller. port is narrowed to 16 bits; 0 lets the
-    // system choose a free one.
+    // system choose a free one. The address listened on and the clients
+    // admitted come from the environment (RemoteAccess).
     ServerXmlRPC(QObject *parent, int port);
+    ServerXmlRPC(QObject *parent, int port, const RemoteAccess &access);
     ~ServerXmlRPC() override;
 
     // The port listened on, or 0 when listening failed.
     quint16 serverPort() const;
+    // The address listened on, null when listening failed.
+    QHostAddress serverAddress() const;
 
 private Q_SLOTS:
     int connect();

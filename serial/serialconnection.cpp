@@ -39,6 +39,8 @@ SerialConnection::SerialConnection(const QString &device, int baudRate, int data
     port->setParity(fromCode(parityByCode, parity));
     port->setFlowControl(fromCode(flowByCode, flowControl));
 
+    connect(port.get(), &QSerialPort::errorOccurred, this, &SerialConnection::portError);
+
     timer->setSingleShot(true);
     // A coarse timer may end a reception up to 5 % early: the instrument is
     // owed its whole waiting time.
@@ -73,6 +75,41 @@ int SerialConnection::openPort()
 void SerialConnection::closePort()
 {
     port->close();
+}
+
+bool SerialConnection::isPortOpen() const
+{
+    return port->isOpen();
+}
+
+// A device that has gone away makes the port report an error on every turn
+// of the event loop, so the port is closed. Not at once: the port may be in
+// the middle of its own read or write, which must not find itself closed.
+void SerialConnection::portError(QSerialPort::SerialPortError error)
+{
+    const bool gone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError
+        || error == QSerialPort::WriteError;
+    if (!gone || losing || !port->isOpen())
+        return;
+    losing = true;
+    // A read that finds the line hung up returns nothing, and the port then
+    // describes whatever error happened last: say what is known instead.
+    const QString reason = error == QSerialPort::ReadError
+        ? QStringLiteral("reading from the device failed")
+        : port->errorString();
+    QMetaObject::invokeMethod(
+        this, [this, reason] { losePort(reason); }, Qt::QueuedConnection);
+}
+
+void SerialConnection::losePort(const QString &reason)
+{
+    losing = false;
+    // The operator may have closed the port meanwhile.
+    if (!port->isOpen())
+        return;
+    timer->stop();
+    port->close();
+    emit portLost(reason);
 }
 
 void SerialConnection::flush()

@@ -34,6 +34,8 @@ public:
     void closePort();
     // Discards whatever is buffered in both directions.
     void flush();
+    bool isPortOpen() const;
+    QString devicePath() const { return portName; }
 
     void transmitMsg(const QString &command, const QString &terminator, int timeout);
     void transmitMsg(const char *data, int size, int timeout);
@@ -48,6 +50,10 @@ public:
 Q_SIGNALS:
     void endReception();
     void receptionTimeout();
+    // The device has gone away (a USB adapter unplugged, the other end of a
+    // pseudo-terminal closed). The port is closed by then and no reception
+    // is pending.
+    void portLost(const QString &reason);
 
 private Q_SLOTS:
     void readMsg();
@@ -55,11 +61,14 @@ private Q_SLOTS:
 
 private:
     void send(const QByteArray &bytes, int timeout);
+    void portError(QSerialPort::SerialPortError error);
+    void losePort(const QString &reason);
 
     QTimer *timer;
     std::unique_ptr<QSerialPort> port;
     QString portName;
     const bool polling;
+    bool losing = false;
 };
 
 #endif

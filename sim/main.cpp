@@ -54,6 +54,11 @@ int main(int argc, char *argv[])
     std::printf("%s\n", qPrintable(simulator.devicePath()));
     std::fflush(stdout);
 
+    QObject::connect(&simulator, &TriaxSimulator::hungUp, &app, [] {
+        std::fprintf(stderr, "triaxsim: line hung up\n");
+        QCoreApplication::quit();
+    });
+
     QSocketNotifier terminated(terminationSignals, QSocketNotifier::Read);
     QObject::connect(&terminated, &QSocketNotifier::activated, &app, [terminationSignals] {
         signalfd_siginfo info {};

@@ -17,11 +17,19 @@ std::optional<TriaxModel::State> parseState(const QString &text)
     return std::nullopt;
 }
 
-std::optional<TriaxSimulator::Fault> parseFault(const QString &text)
+std::optional<TriaxSimulator::Fault> parseFault(QString text)
 {
+    TriaxSimulator::Fault fault;
+    const qsizetype at = text.lastIndexOf(u'@');
+    if (at >= 0) {
+        bool ok = false;
+        fault.occurrence = text.mid(at + 1).toInt(&ok);
+        if (!ok || fault.occurrence < 1)
+            return std::nullopt;
+        text.truncate(at);
+    }
     const qsizetype colon = text.indexOf(u':');
     const QString kind = colon < 0 ? text : text.left(colon);
-    TriaxSimulator::Fault fault;
     if (kind == QLatin1String("noanswer"))
         fault.kind = TriaxSimulator::Fault::NoAnswer;
     else if (kind == QLatin1String("garbage"))
@@ -43,6 +51,22 @@ std::optional<TriaxSimulator::Fault> parseFault(const QString &text)
             fault.prefix = prefix.toLatin1();
     }
     return fault;
+}
+
+// "12" counts commands, "1500ms" milliseconds.
+std::optional<TriaxSimulator::Trigger> parseTrigger(QString text)
+{
+    TriaxSimulator::Trigger trigger;
+    trigger.unit = TriaxSimulator::Trigger::Commands;
+    if (text.endsWith(QLatin1String("ms"))) {
+        trigger.unit = TriaxSimulator::Trigger::Milliseconds;
+        text.chop(2);
+    }
+    bool ok = false;
+    trigger.count = text.toInt(&ok);
+    if (!ok || trigger.count < 1)
+        return std::nullopt;
+    return trigger;
 }
 
 bool readInteger(const QString &text, int lowest, int highest, int *value)
@@ -93,8 +117,22 @@ SimulatorCommandLine SimulatorCommandLine::fromArguments(const QStringList &argu
                        "KIND is noanswer, garbage (\"#?\"), split (half now, the rest after the "
                        "fault delay) or late (all after the fault delay). PREFIX limits it to "
                        "commands starting with it; space and autobaud stand for the space and "
-                       "the byte 247."),
-        QStringLiteral("KIND[:PREFIX]"));
+                       "the byte 247. @N limits it to the N-th such command, a transient fault: "
+                       "noanswer:E@2 loses only the answer to the second E."),
+        QStringLiteral("KIND[:PREFIX][@N]"));
+    const QCommandLineOption hangUpOption(QStringLiteral("hangup"),
+        QStringLiteral("Close the line, as an unplugged adapter does, after N commands or N "
+                       "milliseconds (Nms), then end."),
+        QStringLiteral("N|Nms"));
+    const QCommandLineOption restartOption(QStringLiteral("restart"),
+        QStringLiteral("Fall back to the state the instrument woke up in (start, when that was "
+                       "running), as a power-cycled instrument does, after N commands or N "
+                       "milliseconds (Nms); motion stops."),
+        QStringLiteral("N|Nms"));
+    const QCommandLineOption linkOption(QStringLiteral("link"),
+        QStringLiteral("Make PATH a symbolic link to the device, so that the panel finds the "
+                       "simulator under the same name each time it starts."),
+        QStringLiteral("PATH"));
     const QCommandLineOption delayOption(QStringLiteral("fault-delay"),
         QStringLiteral("Delay of late and split answers in ms (default 300)."),
         QStringLiteral("ms"), QStringLiteral("300"));
@@ -103,7 +141,8 @@ SimulatorCommandLine SimulatorCommandLine::fromArguments(const QStringList &argu
     const QCommandLineOption logFileOption(QStringLiteral("log-file"),
         QStringLiteral("Log every byte received and sent to this file."), QStringLiteral("file"));
     parser.addOptions({ stateOption, gratingOption, wavelengthOption, entranceOption, exitOption,
-        speedOption, faultOption, delayOption, logOption, logFileOption });
+        speedOption, faultOption, delayOption, hangUpOption, restartOption, linkOption, logOption,
+        logFileOption });
     parser.process(arguments);
 
     SimulatorCommandLine commandLine;
@@ -151,6 +190,20 @@ SimulatorCommandLine SimulatorCommandLine::fromArguments(const QStringList &argu
         }
         options.faults.append(*fault);
     }
+    for (const auto &[option, trigger] : { std::pair { &hangUpOption, &options.hangUp },
+             std::pair { &restartOption, &options.restart } }) {
+        if (!parser.isSet(*option))
+            continue;
+        const std::optional<TriaxSimulator::Trigger> parsed = parseTrigger(parser.value(*option));
+        if (!parsed) {
+            commandLine.error
+                = QStringLiteral("--%1 must be a number of commands or of ms (Nms), at least 1")
+                      .arg(option->names().constFirst());
+            return commandLine;
+        }
+        *trigger = *parsed;
+    }
+    options.link = parser.value(linkOption);
     if (parser.isSet(logFileOption))
         options.logFile = parser.value(logFileOption);
     else if (parser.isSet(logOption))

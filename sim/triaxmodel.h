@@ -50,6 +50,8 @@ public:
     void setSpeed(double stepsPerSecond);
 
     bool isMoving() const { return !motionEnd.hasExpired(); }
+    // Ends any motion at once, as when the power goes.
+    void stop() { motionEnd = QDeadlineTimer(); }
 
 private:
     QByteArray runningAnswer(const QByteArray &command);

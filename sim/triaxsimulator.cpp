@@ -2,10 +2,11 @@
 
 #include "rawpseudoterminal.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -57,7 +58,7 @@ QByteArray printable(const QByteArray &bytes)
     return text;
 }
 
-bool hungUp(int descriptor)
+bool deviceClosed(int descriptor)
 {
     pollfd line { descriptor, POLLIN, 0 };
     return poll(&line, 1, 0) > 0 && (line.revents & POLLHUP);
@@ -67,7 +68,13 @@ bool hungUp(int descriptor)
 
 TriaxSimulator::TriaxSimulator(const Options &options, QObject *parent)
     : QObject(parent)
+    // Switched off and on, a running instrument needs its firmware started.
+    , wakeUpState(options.state == TriaxModel::State::Running ? TriaxModel::State::NeedsStart
+                                                              : options.state)
     , faults(options.faults)
+    , faultHits(options.faults.size(), 0)
+    , hangUpTrigger(options.hangUp)
+    , restartTrigger(options.restart)
     , faultDelay(options.faultDelay)
     , commandGap(new QTimer(this))
     , reopenPoll(new QTimer(this))
@@ -90,14 +97,78 @@ TriaxSimulator::TriaxSimulator(const Options &options, QObject *parent)
     openMaster();
     if (isValid())
         openLog(options.logFile);
+    if (isValid())
+        makeLink(options.link);
+    arm(hangUpTrigger, &TriaxSimulator::hangUp);
+    arm(restartTrigger, &TriaxSimulator::restart);
 }
 
 TriaxSimulator::~TriaxSimulator()
 {
-    if (readNotifier)
-        readNotifier->setEnabled(false);
-    if (master >= 0)
-        ::close(master);
+    closeLine();
+}
+
+void TriaxSimulator::hangUp()
+{
+    if (master < 0)
+        return;
+    closeLine();
+    logLine("-- line hung up");
+    emit hungUp();
+}
+
+void TriaxSimulator::closeLine()
+{
+    if (master < 0)
+        return;
+    readNotifier->setEnabled(false);
+    reopenPoll->stop();
+    commandGap->stop();
+    ::close(master);
+    master = -1;
+    // Only a link that still names this line: a newer simulator may have
+    // taken the name over.
+    if (!linkName.isEmpty() && QFileInfo(linkName).symLinkTarget() == path)
+        QFile::remove(linkName);
+}
+
+void TriaxSimulator::restart()
+{
+    instrument.setState(wakeUpState);
+    instrument.stop();
+    logLine("-- restarted");
+}
+
+void TriaxSimulator::makeLink(const QString &name)
+{
+    if (name.isEmpty())
+        return;
+    // A link left behind by an earlier run is replaced; anything else is not
+    // the simulator's to remove.
+    if (QFileInfo(name).isSymLink())
+        QFile::remove(name);
+    if (!QFile::link(path, name)) {
+        errorText = QStringLiteral("cannot make the link %1 to %2").arg(name, path);
+        return;
+    }
+    linkName = name;
+}
+
+void TriaxSimulator::arm(const Trigger &trigger, void (TriaxSimulator::*action)())
+{
+    if (trigger.unit == Trigger::Milliseconds)
+        QTimer::singleShot(trigger.count, Qt::PreciseTimer, this, action);
+}
+
+void TriaxSimulator::countCommand()
+{
+    // The command that reaches the count is the last one the instrument
+    // answers before it happens.
+    ++commandCount;
+    if (restartTrigger.unit == Trigger::Commands && commandCount == restartTrigger.count)
+        QMetaObject::invokeMethod(this, &TriaxSimulator::restart, Qt::QueuedConnection);
+    if (hangUpTrigger.unit == Trigger::Commands && commandCount == hangUpTrigger.count)
+        QMetaObject::invokeMethod(this, &TriaxSimulator::hangUp, Qt::QueuedConnection);
 }
 
 void TriaxSimulator::openMaster()
@@ -160,7 +231,7 @@ void TriaxSimulator::lineClosed()
 
 void TriaxSimulator::checkReopened()
 {
-    if (hungUp(master))
+    if (deviceClosed(master))
         return;
     panelAway = false;
     reopenPoll->stop();
@@ -206,6 +277,7 @@ void TriaxSimulator::frame(const QByteArray &wire, const QByteArray &command, bo
     emit commandReceived(wire);
     if (answered)
         respond(command);
+    countCommand();
 }
 
 void TriaxSimulator::respond(const QByteArray &command)
@@ -213,9 +285,16 @@ void TriaxSimulator::respond(const QByteArray &command)
     const QByteArray answer = instrument.answer(command);
     if (answer.isEmpty())
         return;
-    const auto fault = std::find_if(faults.cbegin(), faults.cend(),
-        [&command](const Fault &candidate) { return command.startsWith(candidate.prefix); });
-    if (fault == faults.cend()) {
+    const Fault *fault = nullptr;
+    for (qsizetype i = 0; i < faults.size(); ++i) {
+        const Fault &candidate = faults.at(i);
+        if (!command.startsWith(candidate.prefix))
+            continue;
+        const int hit = ++faultHits[i];
+        if (!fault && (candidate.occurrence == 0 || candidate.occurrence == hit))
+            fault = &candidate;
+    }
+    if (!fault) {
         send(answer);
         return;
     }
@@ -245,11 +324,11 @@ void TriaxSimulator::sendLater(const QByteArray &bytes)
 
 void TriaxSimulator::send(const QByteArray &bytes)
 {
-    if (bytes.isEmpty())
+    if (bytes.isEmpty() || master < 0)
         return;
     // With the device closed the pseudo-terminal would keep the bytes for
     // whoever opens it next, where a serial line loses them.
-    if (panelAway || hungUp(master)) {
+    if (panelAway || deviceClosed(master)) {
         logLine("-- device closed, answer lost: " + printable(bytes));
         return;
     }

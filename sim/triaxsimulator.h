@@ -32,6 +32,17 @@ public:
         // Only commands (without terminator) starting with this are hit; an
         // empty prefix hits every command that has an answer.
         QByteArray prefix;
+        // 0: every such command; n: only the n-th, a transient fault.
+        int occurrence = 0;
+    };
+
+    // When something happens to the instrument as a whole: after so many
+    // commands have come in, or so many milliseconds after the start.
+    struct Trigger
+    {
+        enum Unit { Never, Commands, Milliseconds };
+        Unit unit = Never;
+        int count = 0;
     };
 
     struct Options
@@ -48,6 +59,14 @@ public:
         int faultDelay = 300;
         // Byte log: empty for none, "-" for standard error, or a file name.
         QString logFile;
+        // The line is cut, as when an adapter is unplugged.
+        Trigger hangUp;
+        // The instrument falls back to the state it woke up in, as when it is
+        // switched off and on.
+        Trigger restart;
+        // A fixed name for the device: a symbolic link to it, made at the
+        // start and taken away at the end.
+        QString link;
     };
 
     explicit TriaxSimulator(const Options &options, QObject *parent = nullptr);
@@ -65,13 +84,22 @@ public:
     TriaxModel &model() { return instrument; }
     const TriaxModel &model() const { return instrument; }
 
+    // Closes the instrument's end of the line for good.
+    void hangUp();
+    void restart();
+
 Q_SIGNALS:
     // Emitted before the command is answered, with its wire form.
     void commandReceived(const QByteArray &command);
+    void hungUp();
 
 private:
     void openMaster();
     void openLog(const QString &fileName);
+    void makeLink(const QString &name);
+    void arm(const Trigger &trigger, void (TriaxSimulator::*action)());
+    void countCommand();
+    void closeLine();
     void readLine();
     void lineClosed();
     void checkReopened();
@@ -84,7 +112,13 @@ private:
     void logLine(const QByteArray &text);
 
     TriaxModel instrument;
+    TriaxModel::State wakeUpState;
     QList<Fault> faults;
+    QList<int> faultHits;
+    Trigger hangUpTrigger;
+    Trigger restartTrigger;
+    QString linkName;
+    int commandCount = 0;
     int faultDelay;
     int master = -1;
     QString path;

@@ -2,8 +2,8 @@
 
 A line is a method name, optionally followed by a tab and its arguments as Python
 literals ("setWavelength\t546.07"; 500 is an int, 500.0 a double). For each line it
-prints one JSON line: the result's Python type name and value, "tuple" for a method
-without a result, or "Fault" with the fault's code and text.
+prints one JSON line: the result's Python type name and value, or "Fault" with the
+fault's code and text.
 """
 import ast
 import json

@@ -28,7 +28,7 @@ private Q_SLOTS:
 
 private:
     // Puts `head` at the front of the queue and delivers `received` as its
-    // reception; returns the debug lines written meanwhile.
+    // reception; returns the debug lines, then the warnings, written meanwhile.
     QStringList deliver(const QString &head, const QByteArray &received);
 
     std::unique_ptr<PseudoTerminal> instrument;
@@ -56,7 +56,7 @@ QStringList TestAnswers::deliver(const QString &head, const QByteArray &received
     triax->commandQueue = { head };
     triax->serial->rxMsg = received;
     emit triax->serial->endReception();
-    return log.lines();
+    return log.lines() + log.warnings();
 }
 
 void TestAnswers::followUpsAndDiagnostics_data()
@@ -71,28 +71,45 @@ void TestAnswers::followUpsAndDiagnostics_data()
     const QStringList silent;
 
     QTest::newRow("space, other") << " " << QByteArray("x") << nothing << silent;
-    QTest::newRow("space, no instrument") << " " << noAnswer << nothing << silent;
+    QTest::newRow("space, no instrument")
+        << " " << noAnswer << nothing
+        << QStringList { "instrument: no answer to \" \" after 1 try, last reception "
+                         "\"RX_ERROR: empty answer/timeout ?\"" };
     QTest::newRow("O2000, other") << "O2000" << QByteArray("o") << nothing << silent;
     QTest::newRow("autobaud, other")
         << "\\247" << QByteArray("x") << nothing
         << QStringList { "<247> returned <> '=' so... autobaud again (counter++)" };
     QTest::newRow("A, other") << "A" << QByteArray("=") << nothing
                               << QStringList { "A returned strange result <> 'o' !" };
-    QTest::newRow("E, o alone") << "E" << QByteArray("o") << nothing
+    // A query not understood stays at the head and is asked again.
+    const QList<QString> again { "E" };
+    QTest::newRow("E, o alone") << "E" << QByteArray("o") << again
                                 << QStringList { "E returned strange result <> 'o[q,z]' !" };
-    QTest::newRow("E, other") << "E" << QByteArray("x") << nothing
+    QTest::newRow("E, other") << "E" << QByteArray("x") << again
                               << QStringList { "E returned strange result <> 'o' !" };
-    QTest::newRow("E, no answer") << "E" << noAnswer << nothing
+    QTest::newRow("E, no answer") << "E" << noAnswer << again
                                   << QStringList { "E returned strange result <> 'o' !" };
     QTest::newRow("F taken") << "F0,100" << QByteArray("o") << QList<QString> { "E" } << silent;
-    QTest::newRow("F refused") << "F0,100" << QByteArray("b") << nothing
-                               << QStringList { "F returned strange result <> 'o' !" };
-    QTest::newRow("Z61 refused") << "Z61,0,546.07" << noAnswer << nothing
-                                 << QStringList { "Z61 returned strange result <> 'o' !" };
-    QTest::newRow("Z451 refused") << "Z451,0,0,0,2" << QByteArray("b") << nothing
-                                  << QStringList { "Z451 returned strange result <> 'o' !" };
-    QTest::newRow("k refused") << "k0,2,-5" << QByteArray("TX_ERROR: device not open") << nothing
-                               << QStringList { "k returned strange result <> 'o' !" };
+    // A motion not acknowledged may have started all the same: the motor is
+    // polled, the command itself never sent again.
+    const QList<QString> poll { "E" };
+    QTest::newRow("F refused") << "F0,100" << QByteArray("b") << poll
+                               << QStringList { "F returned strange result <> 'o' !",
+                                      "instrument: \"F0,100\" not acknowledged (answer \"b\"); "
+                                      "polling the motor" };
+    QTest::newRow("Z61 refused")
+        << "Z61,0,546.07" << noAnswer << poll
+        << QStringList { "Z61 returned strange result <> 'o' !",
+               "instrument: \"Z61,0,546.07\" not acknowledged (answer \"RX_ERROR: empty "
+               "answer/timeout ?\"); polling the motor" };
+    QTest::newRow("Z451 refused") << "Z451,0,0,0,2" << QByteArray("#\r?") << poll
+                                  << QStringList { "Z451 returned strange result <> 'o' !",
+                                         "instrument: \"Z451,0,0,0,2\" not acknowledged (answer "
+                                         "\"#\\x0d?\"); polling the motor" };
+    QTest::newRow("k refused") << "k0,2,-5" << QByteArray("b") << poll
+                               << QStringList { "k returned strange result <> 'o' !",
+                                      "instrument: \"k0,2,-5\" not acknowledged (answer \"b\"); "
+                                      "polling the motor" };
     QTest::newRow("typed G, quiet") << "G1" << QByteArray("o") << nothing << silent;
     QTest::newRow("byte escape answered") << "\\248" << QByteArray("x") << nothing << silent;
 }
@@ -106,7 +123,8 @@ void TestAnswers::followUpsAndDiagnostics()
 
     QCOMPARE(deliver(head, received), lines);
     QCOMPARE(triax->commandQueue, queued);
-    QCOMPARE(triax->currentCommand, head);
+    if (queued.value(0) != head)
+        QCOMPARE(triax->currentCommand, head);
 }
 
 void TestAnswers::readBacksRefreshReadOuts_data()
@@ -158,7 +176,8 @@ void TestAnswers::readBacksRefreshReadOuts()
         QCOMPARE(triax->inSlitSteps, shown.toInt());
     if (shown != QLatin1String("-") && field == QLatin1String("leWavelength"))
         QCOMPARE(triax->wavelengthText, shown);
-    QVERIFY(triax->commandQueue.isEmpty());
+    // A read-back not understood is at most asked again; nothing else is queued.
+    QVERIFY(triax->commandQueue.isEmpty() || triax->commandQueue == QList<QString> { head });
 }
 
 void TestAnswers::relativeMoveLeavesThePanelAsItIs()
@@ -202,7 +221,7 @@ void TestAnswers::emptyReceptionsLetTheQueueRest()
 
     QCOMPARE(deliver(QStringLiteral("\\248"), QByteArray()),
         QStringList { "<248> was sent, no answer" });
-    QCOMPARE(deliver(QStringLiteral("H0"), QByteArray()), QStringList());
+    QCOMPARE(deliver(QStringLiteral("G1"), QByteArray()), QStringList());
 
     // Stray bytes after a missing wake-up answer are dropped, so they cannot
     // pass for the answer to the next command.
@@ -210,8 +229,9 @@ void TestAnswers::emptyReceptionsLetTheQueueRest()
     instrument->readFor(50);
     triax->ckbVerbose->setChecked(true);
     const QStringList lines = deliver(QStringLiteral(" "), "\r\r");
-    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.size(), 3);
     QCOMPARE(lines.at(1), QStringLiteral("not receiving answer (space) after 500ms"));
+    QCOMPARE(triax->lbReady->text(), QStringLiteral("no answer"));
     QVERIFY(triax->commandQueue.isEmpty());
 
     triax->commandQueue = { QStringLiteral("H0") };

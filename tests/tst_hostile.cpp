@@ -1,10 +1,8 @@
 #include "kelpXmlRpcServer.h"
+#include "panelprocess.h"
 
-#include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryFile>
 #include <QTest>
@@ -12,11 +10,8 @@
 #include <QUrl>
 
 #include <algorithm>
-#include <csignal>
 #include <memory>
 #include <vector>
-
-#include <sys/prctl.h>
 
 // The real program, without an instrument, as a hostile client on the network meets it:
 // whatever one client sends, the server must answer or close it promptly, keep answering
@@ -38,16 +33,16 @@ private slots:
     void hostileDocuments();
     void idleConnections();
     void slowClient();
+    void bufferedBodies();
 
 private:
     // Sends request on a fresh connection and returns what the server wrote until it closed,
     // or what went wrong.
     QByteArray exchange(const QByteArray &request, int timeout) const;
     // A status call answered correctly within StatusBound; says why not when it fails.
-    bool statusAnswers() const;
-    qint64 rssKiloBytes() const;
+    bool statusAnswers();
 
-    QProcess server;
+    PanelProcess server;
     quint16 port = 0;
     qint64 rssBefore = 0;
     QTemporaryFile secret;
@@ -67,21 +62,6 @@ constexpr bool RssIsMeaningful = false;
 #else
 constexpr bool RssIsMeaningful = true;
 #endif
-
-QByteArray post(const QByteArray &body)
-{
-    return "POST /RPC2 HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n"
-        + body;
-}
-
-const QByteArray statusCall
-    = post("<?xml version=\"1.0\"?><methodCall><methodName>status</methodName></methodCall>");
-
-bool isStatusAnswer(const QByteArray &answer)
-{
-    return answer.startsWith("HTTP/1.1 200 ") && answer.contains("<methodResponse>")
-        && answer.contains("<int>0</int>") && !answer.contains("<fault>");
-}
 
 int faultCode(const QByteArray &answer)
 {
@@ -116,28 +96,11 @@ void TestHostile::initTestCase()
     marker = "hostile-marker-" + QByteArray::number(QRandomGenerator::global()->generate64(), 16);
     QVERIFY(secret.write(marker) == marker.size() && secret.flush());
 
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        port = probe.serverPort();
-    }
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    server.setProcessEnvironment(environment);
-    server.setProcessChannelMode(QProcess::ForwardedChannels);
-    // The child must not outlive a test that crashes or is killed for taking too long.
-    server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    server.start(QStringLiteral(MONOPANEL_EXECUTABLE),
-        { QStringLiteral("/nonexistent/tty"), QString::number(port) });
-    QVERIFY2(server.waitForStarted(10000), qPrintable(server.errorString()));
-    QVERIFY(QTest::qWaitFor(
-        [this] {
-            return server.state() != QProcess::Running
-                || isStatusAnswer(exchange(statusCall, StatusBound));
-        },
-        30000));
-    QCOMPARE(server.state(), QProcess::Running);
-    rssBefore = rssKiloBytes();
+    const QString failure
+        = server.start(QStringLiteral(MONOPANEL_EXECUTABLE), QProcessEnvironment());
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    port = server.port();
+    rssBefore = server.rssKiloBytes();
 }
 
 void TestHostile::cleanup()
@@ -147,10 +110,9 @@ void TestHostile::cleanup()
 
 void TestHostile::cleanupTestCase()
 {
-    const bool survived = server.state() == QProcess::Running;
-    const qint64 rssAfter = rssKiloBytes();
-    server.kill();
-    server.waitForFinished(10000);
+    const bool survived = server.isRunning();
+    const qint64 rssAfter = server.rssKiloBytes();
+    server.stop();
     QVERIFY2(survived, "the server is gone");
     qInfo("RSS before: %lld kB, after: %lld kB", rssBefore, rssAfter);
     QVERIFY2(!RssIsMeaningful || rssAfter - rssBefore < 64 * 1024,
@@ -159,37 +121,17 @@ void TestHostile::cleanupTestCase()
 
 QByteArray TestHostile::exchange(const QByteArray &request, int timeout) const
 {
-    QTcpSocket socket;
-    QByteArray received;
-    // Collected as it comes, so that a reset after the answer cannot take it away.
-    connect(&socket, &QTcpSocket::readyRead, &socket, [&] { received += socket.readAll(); });
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    socket.write(request);
-    if (!QTest::qWaitFor(
-            [&socket] { return socket.state() == QAbstractSocket::UnconnectedState; }, timeout))
-        return "still open after " + QByteArray::number(timeout) + " ms; received: " + received;
-    return received + socket.readAll();
+    return PanelProcess::exchange(QHostAddress::LocalHost, port, request, timeout);
 }
 
-bool TestHostile::statusAnswers() const
+bool TestHostile::statusAnswers()
 {
-    const QByteArray answer = exchange(statusCall, StatusBound);
-    if (isStatusAnswer(answer))
+    const QByteArray answer = exchange(PanelProcess::statusCall, StatusBound);
+    if (PanelProcess::isStatusAnswer(answer))
         return true;
-    qWarning("status call failed (server %s, exit code %d): %s",
-        server.state() == QProcess::Running ? "running" : "not running", server.exitCode(),
+    qWarning("status call failed (server %s): %s", server.isRunning() ? "running" : "not running",
         answer.constData());
     return false;
-}
-
-qint64 TestHostile::rssKiloBytes() const
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(server.processId()));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    const QRegularExpression rss(
-        QStringLiteral("^VmRSS:\\s*(\\d+) kB$"), QRegularExpression::MultilineOption);
-    return rss.match(QString::fromLatin1(status.readAll())).captured(1).toLongLong();
 }
 
 void TestHostile::refusedRequests_data()
@@ -291,7 +233,7 @@ void TestHostile::hostileDocuments()
 {
     QFETCH(QByteArray, body);
     QFETCH(QList<int>, faultCodes);
-    const QByteArray answer = exchange(post(body), StatusBound);
+    const QByteArray answer = exchange(PanelProcess::post(body), StatusBound);
     QVERIFY2(faultCodes.contains(faultCode(answer)), answer.left(2000).constData());
     QVERIFY(!answer.contains(marker));
     // Nothing expanded found its way into the answer either.
@@ -343,7 +285,7 @@ void TestHostile::slowClient()
     QTimer drip;
     drip.setInterval(100);
     connect(&drip, &QTimer::timeout, &slow, [&] {
-        slow.write(statusCall.mid(sent++, 1));
+        slow.write(PanelProcess::statusCall.mid(sent++, 1));
         if (sent == SlowBytes)
             drip.stop();
     });
@@ -352,10 +294,63 @@ void TestHostile::slowClient()
         QVERIFY(statusAnswers());
     QCOMPARE(slow.state(), QAbstractSocket::ConnectedState);
     QVERIFY(received.isEmpty());
-    slow.write(statusCall.mid(SlowBytes));
+    slow.write(PanelProcess::statusCall.mid(SlowBytes));
     QVERIFY(QTest::qWaitFor(
         [&slow] { return slow.state() == QAbstractSocket::UnconnectedState; }, StatusBound));
-    QVERIFY2(isStatusAnswer(received + slow.readAll()), received.constData());
+    QVERIFY2(PanelProcess::isStatusAnswer(received + slow.readAll()), received.constData());
+}
+
+void TestHostile::bufferedBodies()
+{
+    // As many bodies as the server buffers at once, whitespace after a status call.
+    constexpr qint64 Body = KelpXmlRpcServer::MaxBodySize - 1024 * 1024;
+    constexpr int Fit = int(KelpXmlRpcServer::MaxBufferedBytes / Body);
+    const QByteArray call
+        = "<?xml version=\"1.0\"?><methodCall><methodName>status</methodName></methodCall>";
+    const QByteArray large = PanelProcess::post(call + QByteArray(Body - call.size(), ' '));
+    const QByteArray header = large.first(large.indexOf("\r\n\r\n") + 4);
+
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    for (int i = 0; i < Fit; ++i) {
+        sockets.push_back(std::make_unique<QTcpSocket>());
+        sockets.back()->connectToHost(QHostAddress::LocalHost, port);
+        sockets.back()->write(header);
+        QVERIFY(sockets.back()->waitForBytesWritten(StatusBound));
+    }
+    QVERIFY(statusAnswers());
+    const QByteArray refused = exchange(header, StatusBound);
+    QVERIFY2(refused.startsWith("HTTP/1.1 503 "), refused.constData());
+    QVERIFY(statusAnswers());
+    for (const auto &socket : sockets)
+        QCOMPARE(socket->state(), QAbstractSocket::ConnectedState);
+    // Clients that go away give their share back.
+    sockets.clear();
+    QVERIFY(statusAnswers());
+
+    const qint64 rssBeforeBurst = server.rssKiloBytes();
+    std::vector<QByteArray> answers(Fit);
+    for (int i = 0; i < Fit; ++i) {
+        sockets.push_back(std::make_unique<QTcpSocket>());
+        QTcpSocket *socket = sockets.back().get();
+        connect(socket, &QTcpSocket::readyRead, socket,
+            [socket, &answer = answers[i]] { answer += socket->readAll(); });
+        socket->connectToHost(QHostAddress::LocalHost, port);
+        socket->write(large);
+    }
+    QVERIFY(QTest::qWaitFor(
+        [&sockets] {
+            return std::all_of(sockets.cbegin(), sockets.cend(), [](const auto &socket) {
+                return socket->state() == QAbstractSocket::UnconnectedState;
+            });
+        },
+        KelpXmlRpcServer::RequestTimeout));
+    for (const QByteArray &answer : answers)
+        QVERIFY2(PanelProcess::isStatusAnswer(answer), answer.left(200).constData());
+    QVERIFY(statusAnswers());
+    const qint64 rssAfterBurst = server.rssKiloBytes();
+    qInfo("RSS before the burst: %lld kB, after: %lld kB", rssBeforeBurst, rssAfterBurst);
+    QVERIFY2(!RssIsMeaningful || rssAfterBurst - rssBeforeBurst < 8 * 1024,
+        "the server kept more than 8 MB of the burst");
 }
 
 QTEST_GUILESS_MAIN(TestHostile)

@@ -31,8 +31,8 @@ private Q_SLOTS:
 
 private:
     void start(const TriaxSimulator::Options &options = {});
-    // One call through the Python client: [type name, result], ["tuple", []]
-    // for a method without result, or ["Fault", code, text].
+    // One call through the Python client: [type name, result] or
+    // ["Fault", code, text].
     QJsonArray call(const QString &method, const QString &arguments = {});
     bool connectInstrument();
     // Waits until the instrument is ready and every queued command answered,
@@ -48,7 +48,8 @@ private:
 
 namespace {
 
-const QJsonArray noResult { "tuple", QJsonArray() };
+// What a setter answers.
+const QJsonArray noResult { "str", "" };
 
 QJsonArray integer(int value)
 {

@@ -43,8 +43,8 @@ public:
     // leaves an empty "param".
     static QString prepareCall(const QString &method, const QVariantList &args);
     // The "methodResponse" document carrying result. An invalid result, or a null string,
-    // byte array or date-time, gives "params" without a "param": the answer of a method
-    // that returns nothing.
+    // byte array or date-time, gives "params" without a "param", which not every client
+    // accepts; the server answers a slot that returns nothing with an empty string instead.
     static QString prepareResponse(const QVariant &result);
 
     // The "value" element for value, or a null element (with a debug message) when the

@@ -34,6 +34,11 @@ KelpXmlRpcServer::KelpXmlRpcServer(
 
 KelpXmlRpcServer::~KelpXmlRpcServer() = default;
 
+void KelpXmlRpcServer::setAllowedSubnets(const QList<Subnet> &subnets)
+{
+    allowedSubnets = subnets;
+}
+
 void KelpXmlRpcServer::addMethod(const QString &method, QObject *object, const char *slot)
 {
     methods.insert(method, { object, QByteArray(slot) });
@@ -74,6 +79,19 @@ void KelpXmlRpcServer::setRequestTimeout(int msec)
     timeout = msec;
 }
 
+bool KelpXmlRpcServer::claimBuffer(qint64 bytes)
+{
+    if (bytes > MaxBufferedBytes - buffered)
+        return false;
+    buffered += bytes;
+    return true;
+}
+
+void KelpXmlRpcServer::releaseBuffer(qint64 bytes)
+{
+    buffered -= bytes;
+}
+
 void KelpXmlRpcServer::getMethod(
     const QString &method, QObject **responseObject, const char **responseSlot)
 {
@@ -104,14 +122,24 @@ void KelpXmlRpcServer::newConnection()
 
 bool KelpXmlRpcServer::isAllowed(const QHostAddress &peer) const
 {
-    if (!allowedPeers || allowedPeers->isEmpty())
+    const bool byList = allowedPeers && !allowedPeers->isEmpty();
+    if (!byList && !allowedSubnets)
         return true;
     // Tolerant, so that a listener on both protocols, which sees IPv4 peers as mapped IPv6
     // addresses, still matches them against IPv4 entries.
-    return std::any_of(
-        allowedPeers->cbegin(), allowedPeers->cend(), [&peer](const QHostAddress &allowed) {
-            return allowed.isEqual(peer, QHostAddress::TolerantConversion);
-        });
+    if (byList
+        && std::any_of(
+            allowedPeers->cbegin(), allowedPeers->cend(), [&peer](const QHostAddress &allowed) {
+                return allowed.isEqual(peer, QHostAddress::TolerantConversion);
+            }))
+        return true;
+    if (!allowedSubnets)
+        return false;
+    bool isMapped = false;
+    const QHostAddress ipv4(peer.toIPv4Address(&isMapped));
+    return std::any_of(allowedSubnets->cbegin(), allowedSubnets->cend(), [&](const Subnet &subnet) {
+        return peer.isInSubnet(subnet) || (isMapped && ipv4.isInSubnet(subnet));
+    });
 }
 
 void KelpXmlRpcServer::makeRoom()

@@ -11,6 +11,8 @@
 #include <QPointer>
 #include <QTcpServer>
 
+#include <optional>
+
 class KelpXmlRpcServerConnection;
 
 // An XML-RPC server: listens on a TCP port, reads one HTTP POST per connection and answers
@@ -18,9 +20,9 @@ class KelpXmlRpcServerConnection;
 //
 // A registered slot is called when the call's arguments have exactly its parameter types
 // (an int does not fill a double parameter); slots of any access can serve. Its return
-// value is the result; a slot without one answers with an empty "params", and a slot that
-// returns a variant holding a KelpFault answers with that fault. Every error in a call is
-// answered with a fault document:
+// value is the result; a slot without one answers with an empty string, since every client
+// expects one value, and a slot that returns a variant holding a KelpFault answers with that
+// fault. Every error in a call is answered with a fault document:
 //   -32700 "parse error: not well formed" (also for a document with a DTD)
 //   -32600 "server error: invalid xml-rpc. not conforming to spec" (no "methodName")
 //   -32600 "server error: invalid xml-rpc. values nested too deep" (more than
@@ -29,13 +31,17 @@ class KelpXmlRpcServerConnection;
 //   -32602 "server error: invalid method parameters"
 // Requests that are not an XML-RPC call are answered with an HTTP error and closed: 400 for
 // a malformed header, 405 for a method other than POST, 411 without a Content-Length, 413 for
-// a body over MaxBodySize, 431 for a header over MaxHeaderSize.
+// a body over MaxBodySize, 431 for a header over MaxHeaderSize, and 503 for a body that
+// would take the bodies being read together over MaxBufferedBytes.
 class KelpXmlRpcServer : public QObject
 {
     Q_OBJECT
 public:
     static constexpr qint64 MaxHeaderSize = 64 * 1024;
     static constexpr qint64 MaxBodySize = 16 * 1024 * 1024;
+    // The request bodies that all open connections are reading may announce this many bytes
+    // together; MaxConnections clients at MaxBodySize each would otherwise hold 4 GiB.
+    static constexpr qint64 MaxBufferedBytes = 64 * 1024 * 1024;
     // A connection that has not completed its request this many milliseconds after it was
     // accepted is closed.
     static constexpr int RequestTimeout = 30 * 1000;
@@ -59,6 +65,12 @@ public:
         QObject *parent = nullptr);
     ~KelpXmlRpcServer() override;
 
+    // An address and a prefix length, as QHostAddress::parseSubnet() gives them.
+    using Subnet = QPair<QHostAddress, int>;
+    // From now on admits only peers in one of subnets or in the access list; an empty list
+    // leaves only the access list, and without one, nobody.
+    void setAllowedSubnets(const QList<Subnet> &subnets);
+
     // Serves method (case-sensitive) with the slot of object called slot (the bare name,
     // such as "getWavelength"); a name registered again is replaced.
     void addMethod(const QString &method, QObject *object, const char *slot);
@@ -75,6 +87,11 @@ public:
     // connections accepted afterwards.
     int requestTimeout() const;
     void setRequestTimeout(int msec);
+
+    // A connection's claim on MaxBufferedBytes for a body of bytes; false, claiming nothing,
+    // when it would go beyond. What is claimed goes back with releaseBuffer().
+    bool claimBuffer(qint64 bytes);
+    void releaseBuffer(qint64 bytes);
 
 public slots:
     // Null in both out-values when method is not registered.
@@ -96,8 +113,10 @@ private:
 
     QHash<QString, Method> methods;
     QList<QHostAddress> *allowedPeers = nullptr;
+    std::optional<QList<Subnet>> allowedSubnets;
     QList<QPointer<KelpXmlRpcServerConnection>> connections;
     int timeout = RequestTimeout;
+    qint64 buffered = 0;
 };
 
 #endif // KELPXMLRPCSERVER_H

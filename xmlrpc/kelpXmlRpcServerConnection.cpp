@@ -8,6 +8,10 @@
 #include <QDomDocument>
 #include <QMetaMethod>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <utility>
@@ -16,6 +20,19 @@ namespace {
 
 // The most arguments QMetaMethod::invoke() passes.
 constexpr int MaxArguments = 10;
+
+// A body this large leaves the heap with room that glibc keeps for the process unless asked.
+constexpr qint64 LargeBody = 1024 * 1024;
+
+void giveBackFreedMemory()
+{
+#ifdef __GLIBC__
+    // A body read in many pieces is freed piecemeal into the heap, and since glibc raises its
+    // mmap threshold after freeing a large block, the next large body lands there too: the
+    // process would keep the peak of every burst for good.
+    malloc_trim(0);
+#endif
+}
 
 QMetaMethod findMethod(
     const QMetaObject *metaObject, const QByteArray &name, const QList<QByteArray> &parameterTypes)
@@ -34,6 +51,7 @@ KelpXmlRpcServerConnection::KelpXmlRpcServerConnection(
     QTcpSocket *socket, int requestTimeout, QObject *parent)
     : QObject(parent)
     , socket(socket)
+    , server(qobject_cast<KelpXmlRpcServer *>(parent))
 {
     connect(socket, &QTcpSocket::readyRead, this, &KelpXmlRpcServerConnection::readFromSocket);
     connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
@@ -44,6 +62,7 @@ KelpXmlRpcServerConnection::KelpXmlRpcServerConnection(
 
 KelpXmlRpcServerConnection::~KelpXmlRpcServerConnection()
 {
+    releaseBuffer();
     // The listener may have destroyed the socket already when the server goes first.
     if (socket)
         socket->deleteLater();
@@ -63,8 +82,16 @@ void KelpXmlRpcServerConnection::abort()
 {
     state = State::Completed;
     requestTimer.stop();
+    releaseBuffer();
     if (socket)
         socket->abort();
+}
+
+void KelpXmlRpcServerConnection::releaseBuffer()
+{
+    if (server)
+        server->releaseBuffer(claimed);
+    claimed = 0;
 }
 
 void KelpXmlRpcServerConnection::readFromSocket()
@@ -78,6 +105,10 @@ void KelpXmlRpcServerConnection::readFromSocket()
         // Everything that has arrived goes to the parser: a document with more than
         // white space after it is not well-formed.
         parseCall(std::exchange(received, QByteArray()));
+        const bool large = claimed >= LargeBody;
+        releaseBuffer();
+        if (large)
+            giveBackFreedMemory();
     }
 }
 
@@ -124,6 +155,13 @@ bool KelpXmlRpcServerConnection::readHeader()
     if (requestHeader.contentLength() > KelpXmlRpcServer::MaxBodySize) {
         refuse("413 Payload Too Large");
         return false;
+    }
+    if (server) {
+        if (!server->claimBuffer(requestHeader.contentLength())) {
+            refuse("503 Service Unavailable");
+            return false;
+        }
+        claimed = requestHeader.contentLength();
     }
     state = State::ReadingBody;
     return true;
@@ -179,10 +217,15 @@ void KelpXmlRpcServerConnection::parseCall(const QByteArray &body)
         sendFault(-32602, QStringLiteral("server error: invalid method parameters"));
         return;
     }
-    if (result.metaType() == QMetaType::fromType<KelpFault>())
+    if (result.metaType() == QMetaType::fromType<KelpFault>()) {
         sendResponse(static_cast<const KelpFault *>(result.constData())->toString());
-    else
-        sendResponse(KelpObject::prepareResponse(result));
+        return;
+    }
+    // A response holds exactly one value, and clients such as xmlrpc-c's refuse one without:
+    // a slot that returns nothing answers with an empty string.
+    if (!result.isValid())
+        result = QString(QLatin1String(""));
+    sendResponse(KelpObject::prepareResponse(result));
 }
 
 // Reads a call through the DOM; false, with the fault sent, when it cannot be answered.

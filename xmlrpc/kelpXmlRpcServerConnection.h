@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QVariant>
 
+class KelpXmlRpcServer;
 // One accepted connection of KelpXmlRpcServer: reads one HTTP request, answers the XML-RPC
 // call in its body and closes. Deletes itself once the socket has disconnected.
 class KelpXmlRpcServerConnection : public QObject
@@ -19,7 +20,8 @@ class KelpXmlRpcServerConnection : public QObject
     Q_OBJECT
 public:
     // The socket stays owned by the server's listener. The connection is closed when it has
-    // not completed its request within requestTimeout milliseconds.
+    // not completed its request within requestTimeout milliseconds. A parent that is a
+    // KelpXmlRpcServer bounds the bodies its connections read together.
     KelpXmlRpcServerConnection(QTcpSocket *socket, int requestTimeout, QObject *parent = nullptr);
     ~KelpXmlRpcServerConnection() override;
 
@@ -60,8 +62,12 @@ private:
     void refuse(const QByteArray &status, const QByteArray &extraFields = QByteArray());
     void sendFault(int faultCode, const QString &faultString);
     void complete(const QByteArray &bytes);
+    void releaseBuffer();
 
     QPointer<QTcpSocket> socket;
+    QPointer<KelpXmlRpcServer> server;
+    // What this connection has claimed of the server's MaxBufferedBytes.
+    qint64 claimed = 0;
     // What has arrived and is not yet part of the parsed header.
     QByteArray received;
     // How far the search for the header's end has gone.

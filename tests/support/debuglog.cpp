@@ -3,12 +3,12 @@
 namespace {
 
 // A message handler is a plain function, so it finds the log through this.
-QStringList *currentLines = nullptr;
+DebugLog *currentLog = nullptr;
 
 void collect(QtMsgType type, const QMessageLogContext &, const QString &text)
 {
-    if (type == QtDebugMsg && currentLines)
-        currentLines->append(text);
+    if (currentLog)
+        currentLog->add(type, text);
 }
 
 } // namespace
@@ -16,11 +16,19 @@ void collect(QtMsgType type, const QMessageLogContext &, const QString &text)
 DebugLog::DebugLog()
     : previous(qInstallMessageHandler(collect))
 {
-    currentLines = &collected;
+    currentLog = this;
 }
 
 DebugLog::~DebugLog()
 {
     qInstallMessageHandler(previous);
-    currentLines = nullptr;
+    currentLog = nullptr;
+}
+
+void DebugLog::add(QtMsgType type, const QString &text)
+{
+    if (type == QtDebugMsg)
+        collected.append(text);
+    else if (type == QtWarningMsg)
+        warned.append(text);
 }

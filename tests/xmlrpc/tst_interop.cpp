@@ -1,3 +1,4 @@
+#include "calloutcome.h"
 #include "kelpFault.h"
 #include "kelpObject.h"
 #include "kelpXmlRpcClient.h"
@@ -24,22 +25,6 @@ public slots:
     void nothing() { }
     QVariant refuse() { return QVariant::fromValue(KelpFault(4, "refused")); }
 };
-
-// Waits for the outcome of one call: the result, or the fault as "code: text".
-static QVariant outcome(
-    KelpXmlRpcClient &client, const QString &method, const QVariantList &args = {})
-{
-    QVariant outcome = QStringLiteral("no outcome");
-    KelpObject *callObject = client.call(method, args);
-    QSignalSpy done(callObject, &QObject::destroyed);
-    QObject::connect(callObject, &KelpObject::aresponse,
-        [&outcome](QVariant &result, QNetworkReply *) { outcome = result; });
-    QObject::connect(callObject, &KelpObject::fault, [&outcome](int code, const QString &text) {
-        outcome = QString::number(code) + ": " + text;
-    });
-    done.wait(15000);
-    return outcome;
-}
 
 class TestInterop : public QObject
 {
@@ -74,7 +59,7 @@ void TestInterop::pythonClient()
     QVERIFY2(client.exitStatus() == QProcess::NormalExit && client.exitCode() == 0,
         client.readAll().constData());
     KelpXmlRpcClient ours(QUrl("http://127.0.0.1:" + QString::number(server.serverPort())));
-    QCOMPARE(outcome(ours, "add", { 2, 3 }), QVariant(5));
+    QCOMPARE(callOutcome(ours, "add", { 2, 3 }), QVariant(5));
 }
 
 void TestInterop::pythonServer()
@@ -87,15 +72,15 @@ void TestInterop::pythonServer()
     const QVariantList values { -7, 2.5, true, QString::fromUtf8("\xc3\xa9 \xe2\x98\xba <&>"),
         QByteArray("\0\x01\xff", 3), QDateTime(QDate(2026, 12, 7), QTime(11, 42, 38)),
         QVariantMap { { "k", QVariantList { "v", 0.5 } } } };
-    QCOMPARE(outcome(client, "echo", { QVariant(values) }), QVariant(values));
-    QCOMPARE(outcome(client, "fail"), QVariant("7: seven"));
+    QCOMPARE(callOutcome(client, "echo", { QVariant(values) }), QVariant(values));
+    QCOMPARE(callOutcome(client, "fail"), QVariant("7: seven"));
     KelpXmlRpcClient wrongPath(QUrl(address + "/nowhere"));
-    QCOMPARE(
-        outcome(wrongPath, "echo", { 1 }), QVariant("-32300: transport error: HTTP 404 Not Found"));
+    QCOMPARE(callOutcome(wrongPath, "echo", { 1 }),
+        QVariant("-32300: transport error: HTTP 404 Not Found"));
     server.closeWriteChannel();
     QVERIFY(server.waitForFinished(15000));
-    QCOMPARE(
-        outcome(client, "echo", { 1 }), QVariant("-32300: transport error: Connection refused"));
+    QCOMPARE(callOutcome(client, "echo", { 1 }),
+        QVariant("-32300: transport error: Connection refused"));
 }
 
 QTEST_GUILESS_MAIN(TestInterop)

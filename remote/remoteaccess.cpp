@@ -1,0 +1,34 @@
+#include "remoteaccess.h"
+
+#include <QRegularExpression>
+#include <QtDebug>
+
+RemoteAccess RemoteAccess::fromEnvironment()
+{
+    RemoteAccess access;
+    const QString listen = qEnvironmentVariable("MONOPANEL_LISTEN").trimmed();
+    if (!listen.isEmpty() && !access.address.setAddress(listen)) {
+        qWarning("remote control: MONOPANEL_LISTEN \"%s\" is not an address; listening on "
+                 "127.0.0.1 only",
+            qPrintable(listen));
+        access.address = QHostAddress(QHostAddress::LocalHost);
+    }
+
+    const QString allow = qEnvironmentVariable("MONOPANEL_ALLOW");
+    static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
+    const QStringList entries = allow.split(separators, Qt::SkipEmptyParts);
+    if (entries.isEmpty())
+        return access;
+    access.allowed.emplace();
+    for (const QString &entry : entries) {
+        // parseSubnet() reads a bare address as a subnet of that address alone.
+        const KelpXmlRpcServer::Subnet subnet = QHostAddress::parseSubnet(entry);
+        if (subnet.first.isNull())
+            qWarning("remote control: MONOPANEL_ALLOW entry \"%s\" is neither an address nor "
+                     "a subnet; it admits nobody",
+                qPrintable(entry));
+        else
+            access.allowed->append(subnet);
+    }
+    return access;
+}

@@ -1,0 +1,25 @@
+#ifndef REMOTEACCESS_H
+#define REMOTEACCESS_H
+
+#include "kelpXmlRpcServer.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <optional>
+
+// Who may drive the instrument remotely, as the operator sets it in the environment:
+//   MONOPANEL_LISTEN  the address to listen on (unset: all IPv4 interfaces)
+//   MONOPANEL_ALLOW   the client addresses and subnets admitted, separated by commas or
+//                     blanks, such as "127.0.0.1, 192.168.10.0/24" (unset: everyone)
+// A value that cannot be read is reported and errs on the side of fewer clients: an address
+// that does not read listens on the loopback address only, an entry that does not read
+// admits nobody.
+struct RemoteAccess
+{
+    QHostAddress address = QHostAddress(QHostAddress::AnyIPv4);
+    std::optional<QList<KelpXmlRpcServer::Subnet>> allowed;
+
+    static RemoteAccess fromEnvironment();
+};
+
+#endif

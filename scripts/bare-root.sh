@@ -1,0 +1,74 @@
+# Sourced by scripts/package-check and scripts/demo-check: a bare Debian 12 root to try the
+# project in, as a new machine would have it. Needs root. The pristine root, made once by
+# debootstrap --variant=minbase, is kept in $MONOPANEL_ROOTS (default build-roots/) and
+# copied afresh for every check.
+
+roots=$(realpath -m "${MONOPANEL_ROOTS:-build-roots}")
+bare_root=
+
+# Makes "$roots/$1" a fresh copy of the pristine root, with /proc, /sys and /dev mounted,
+# and sets bare_root to it. The mounts go when the calling script exits.
+make_bare_root() {
+    if [[ $(id -u) -ne 0 ]]; then
+        echo "A bare root needs root (debootstrap, chroot, mount)." >&2
+        exit 1
+    fi
+    scripts/install-packages debootstrap
+    if [[ ! -x $roots/bookworm/usr/bin/apt-get ]]; then
+        echo "Making a bare Debian 12 root in $roots/bookworm (debootstrap)"
+        rm -rf --one-file-system "$roots/bookworm"
+        mkdir -p "$roots"
+        debootstrap --variant=minbase bookworm "$roots/bookworm" >"$roots/debootstrap.log"
+    fi
+    bare_root=$roots/$1
+    release_bare_root
+    rm -rf --one-file-system "$bare_root"
+    cp -a "$roots/bookworm" "$bare_root"
+    cp /etc/resolv.conf "$bare_root/etc/resolv.conf"
+    trap release_bare_root EXIT
+    mount -t proc proc "$bare_root/proc"
+    mount --rbind /sys "$bare_root/sys"
+    mount --rbind /dev "$bare_root/dev"
+    mount --make-rslave "$bare_root/sys"
+    mount --make-rslave "$bare_root/dev"
+}
+
+# The processes running in the bare root.
+bare_root_processes() {
+    local process
+    for process in /proc/[0-9]*; do
+        if [[ $(readlink "$process/root" 2>/dev/null) == "$bare_root" ]]; then
+            echo "${process#/proc/}"
+        fi
+    done
+}
+
+# Sends signal $1 to every process running in the bare root.
+signal_bare_root() {
+    local pid
+    for pid in $(bare_root_processes); do
+        kill "-$1" "$pid" 2>/dev/null || true
+    done
+}
+
+release_bare_root() {
+    [[ -n $bare_root ]] || return 0
+    signal_bare_root KILL
+    local mount
+    for mount in proc sys dev; do
+        if mountpoint -q "$bare_root/$mount"; then
+            umount -R "$bare_root/$mount" 2>/dev/null || umount -lR "$bare_root/$mount"
+        fi
+    done
+}
+
+# The root shares the network with this machine: a port that is free here.
+free_port() {
+    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# Runs a command in the bare root as root with a clean environment and no display.
+in_bare_root() {
+    chroot "$bare_root" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
+        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
+}
