@@ -67,8 +67,11 @@ free_port() {
     python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
-# Runs a command in the bare root as root with a clean environment and no display.
+# A clean environment without a display, as root has it on a new machine.
+bare_root_env=(/usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8
+    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin)
+
+# Runs a command in the bare root as root with that environment.
 in_bare_root() {
-    chroot "$bare_root" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
-        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
+    chroot "$bare_root" "${bare_root_env[@]}" "$@"
 }

@@ -13,6 +13,7 @@
 #include <QVariant>
 
 class KelpXmlRpcServer;
+
 // One accepted connection of KelpXmlRpcServer: reads one HTTP request, answers the XML-RPC
 // call in its body and closes. Deletes itself once the socket has disconnected.
 class KelpXmlRpcServerConnection : public QObject
