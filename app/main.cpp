@@ -1,23 +1,22 @@
 #include "commandline.h"
-#include "triax.h"
+#include "startup.h"
+#include "triaxcontroller.h"
+#include "widgettriax.h"
+#include "xmlrpcserver.h"
 
 #include <QApplication>
-#include <QLoggingCategory>
 
 int main(int argc, char *argv[])
 {
-    // Qt's own event loop serves remote clients a tenth to a quarter faster than the glib
-    // one that Debian's Qt picks by default (docs/performance.md). Setting QT_NO_GLIB, even
-    // empty, decides instead.
-    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
-        qputenv("QT_NO_GLIB", "1");
+    Startup::chooseEventLoop();
     QApplication app(argc, argv);
-    // The panel's diagnostics are debug lines; some distributions switch debug
-    // output off by default. QT_LOGGING_RULES still overrides this.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=true"));
+    Startup::showDiagnostics();
 
     const CommandLine commandLine = CommandLine::fromArguments(QApplication::arguments());
-    WidgetTriax triax(nullptr, commandLine.device, commandLine.port);
+    TriaxController controller(commandLine.device);
+    controller.setVerbose(Startup::verboseFromEnvironment());
+    const ServerXmlRPC remoteApi(&controller, commandLine.port);
+    WidgetTriax triax(&controller, remoteApi.listeningOn());
     triax.setVisible(true);
     return app.exec();
 }

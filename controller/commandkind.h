@@ -3,7 +3,7 @@
 
 #include <QLatin1String>
 
-class WidgetTriax;
+class TriaxController;
 
 // Everything the panel knows of one kind of instrument command: which
 // commands belong to it, how they go on the wire, how long the instrument is
@@ -40,7 +40,7 @@ struct CommandKind
     };
     // Reads the answer to the command at the head of the queue; returns
     // whether the answer was understood.
-    using Parser = bool (WidgetTriax::*)();
+    using Parser = bool (TriaxController::*)();
 
     Match match;
     QLatin1String text;

@@ -1,4 +1,4 @@
-#include "triax.h"
+#include "triaxcontroller.h"
 
 #include "commandkind.h"
 #include "serialconnection.h"
@@ -48,42 +48,42 @@ QString printable(const QByteArray &bytes)
 
 // The one place that says what each command is. The first row that fits
 // decides; the rows without a handler of their own go to parseDEFAULT.
-const CommandKind &WidgetTriax::kindOf(const QString &command) const
+const CommandKind &TriaxController::kindOf(const QString &command) const
 {
     using K = CommandKind;
     static const CommandKind kinds[] = {
         { K::Match::Exactly, QLatin1String(" "), K::Framing::Bare, wakeUpWait,
-            &WidgetTriax::parseSPACE, K::Role::WakeUp },
+            &TriaxController::parseSPACE, K::Role::WakeUp },
         { K::Match::Exactly, QLatin1String("O2000"), K::Framing::NulTerminated, wakeUpWait,
-            &WidgetTriax::parseO2000, K::Role::WakeUp },
+            &TriaxController::parseO2000, K::Role::WakeUp },
         { K::Match::Exactly, QLatin1String("\\247"), K::Framing::Byte, shortWait,
-            &WidgetTriax::parse247, K::Role::WakeUp },
-        { K::Match::Exactly, QLatin1String("A"), K::Framing::Bare, startWait, &WidgetTriax::parseA,
+            &TriaxController::parse247, K::Role::WakeUp },
+        { K::Match::Exactly, QLatin1String("A"), K::Framing::Bare, startWait, &TriaxController::parseA,
             K::Role::WakeUp },
-        { K::Match::Exactly, QLatin1String("E"), K::Framing::Bare, shortWait, &WidgetTriax::parseE,
+        { K::Match::Exactly, QLatin1String("E"), K::Framing::Bare, shortWait, &TriaxController::parseE,
             K::Role::Query },
         { K::Match::StartsWith, QLatin1String("F"), K::Framing::CarriageReturn, shortWait,
-            &WidgetTriax::parseF, K::Role::QuietMotion },
+            &TriaxController::parseF, K::Role::QuietMotion },
         { K::Match::StartsWith, QLatin1String("H"), K::Framing::CarriageReturn, shortWait,
-            &WidgetTriax::parseH, K::Role::Query },
+            &TriaxController::parseH, K::Role::Query },
         { K::Match::StartsWith, QLatin1String("Z61"), K::Framing::CarriageReturn, shortWait,
-            &WidgetTriax::parseZ61, K::Role::Motion },
+            &TriaxController::parseZ61, K::Role::Motion },
         { K::Match::StartsWith, QLatin1String("Z62"), K::Framing::CarriageReturn, shortWait,
-            &WidgetTriax::parseZ62, K::Role::Query },
+            &TriaxController::parseZ62, K::Role::Query },
         { K::Match::StartsWith, QLatin1String("Z452"), K::Framing::CarriageReturn, shortWait,
-            &WidgetTriax::parseZ452, K::Role::Query },
+            &TriaxController::parseZ452, K::Role::Query },
         { K::Match::StartsWith, QLatin1String("Z451"), K::Framing::CarriageReturn, shortWait,
-            &WidgetTriax::parseZ451, K::Role::Motion },
+            &TriaxController::parseZ451, K::Role::Motion },
         { K::Match::StartsWith, QLatin1String("j"), K::Framing::CarriageReturn, shortWait,
-            &WidgetTriax::parseReadSlitPosition, K::Role::Query },
+            &TriaxController::parseReadSlitPosition, K::Role::Query },
         { K::Match::StartsWith, QLatin1String("k"), K::Framing::CarriageReturn, shortWait,
-            &WidgetTriax::parseNewSlitPosition, K::Role::Motion },
+            &TriaxController::parseNewSlitPosition, K::Role::Motion },
         { K::Match::ByteEscape, QLatin1String(), K::Framing::Byte, shortWait,
-            &WidgetTriax::parseDEFAULT, K::Role::Other },
+            &TriaxController::parseDEFAULT, K::Role::Other },
         { K::Match::LetterCommand, QLatin1String(), K::Framing::CarriageReturn, shortWait,
-            &WidgetTriax::parseDEFAULT, K::Role::Other },
+            &TriaxController::parseDEFAULT, K::Role::Other },
         { K::Match::Anything, QLatin1String(), K::Framing::Bare, shortWait,
-            &WidgetTriax::parseDEFAULT, K::Role::Other },
+            &TriaxController::parseDEFAULT, K::Role::Other },
     };
 
     const auto fits = [this, &command](const CommandKind &kind) {
@@ -108,64 +108,60 @@ const CommandKind &WidgetTriax::kindOf(const QString &command) const
     return std::end(kinds)[-1];
 }
 
-void WidgetTriax::openPort()
+void TriaxController::openPort()
 {
     const int opened = serial->openPort();
     if (opened == 1) {
         // Whatever the last connection ended with no longer holds.
-        displayStatus(QStringLiteral("not ready"));
+        setState(State::WakingUp);
         queueCommand(QStringLiteral(" "));
         return;
     }
-    // Open already: the status read-out tells how the instrument is, and stays.
+    // Open already: the state tells how the instrument is, and stays.
     if (opened == 0)
-        displayStatus(serial->statusMsg);
+        setState(State::OpenFailed, serial->statusMsg);
     qWarning("serial port %s: %s", qPrintable(serial->devicePath()), qPrintable(serial->statusMsg));
 }
 
-void WidgetTriax::closePort()
+void TriaxController::closePort()
 {
-    displayStatus(QStringLiteral("not ready"));
-    ready = 0;
+    m_ready = 0;
+    // The queue drains on the closed port; nothing it still holds is an answer.
+    readBackEnds.clear();
+    setState(State::Closed);
     serial->closePort();
-    enableGui(false);
 }
 
-void WidgetTriax::portLost(const QString &reason)
+void TriaxController::portLost(const QString &reason)
 {
     qWarning("serial port %s lost: %s", qPrintable(serial->devicePath()), qPrintable(reason));
     dropQueue();
-    ready = 0;
-    displayStatus(QStringLiteral("port lost"));
-    enableGui(false);
+    m_ready = 0;
+    setState(State::PortLost);
 }
 
-void WidgetTriax::dropQueue()
+void TriaxController::dropQueue()
 {
     headPosition += commandQueue.size();
     commandQueue.clear();
     typedPositions.clear();
+    readBackEnds.clear();
     inFlight = false;
     retries = 0;
 }
 
-void WidgetTriax::quit()
-{
-    close();
-}
-
-void WidgetTriax::queueCommand(const QString &command)
+void TriaxController::queueCommand(const QString &command)
 {
     commandQueue.append(command);
     emit checkQueue();
 }
 
-void WidgetTriax::readCommandQueue()
+void TriaxController::readCommandQueue()
 {
     if (commandQueue.isEmpty() || inFlight)
         return;
     const QString head = commandQueue.first();
-    if (ckbVerbose->isChecked())
+    if (verbose)
         stopwatch.start();
 
     // Set before the write: a write that fails delivers its reception inside
@@ -174,7 +170,7 @@ void WidgetTriax::readCommandQueue()
     transmit(head, kindOf(head));
 }
 
-void WidgetTriax::transmit(const QString &head, const CommandKind &kind)
+void TriaxController::transmit(const QString &head, const CommandKind &kind)
 {
     switch (kind.framing) {
     case CommandKind::Framing::Byte: {
@@ -197,7 +193,7 @@ void WidgetTriax::transmit(const QString &head, const CommandKind &kind)
     }
 }
 
-void WidgetTriax::messageReceived()
+void TriaxController::messageReceived()
 {
     // Only the link's event-driven mode can deliver a reception that no
     // write asked for; there is no command it could belong to.
@@ -209,7 +205,7 @@ void WidgetTriax::messageReceived()
     inFlight = true;
     const bool typed = !typedPositions.isEmpty() && typedPositions.constFirst() == headPosition;
 
-    if (ckbVerbose->isChecked()) {
+    if (verbose) {
         const qint64 elapsed = elapsedSinceSent();
         const QString head = takeCarriageReturns();
         qDebug().noquote().nospace()
@@ -251,6 +247,7 @@ void WidgetTriax::messageReceived()
 
     retries = 0;
     if (!commandQueue.isEmpty()) {
+        endReadBack();
         currentCommand = commandQueue.takeFirst();
         ++headPosition;
         if (typed)
@@ -266,7 +263,7 @@ void WidgetTriax::messageReceived()
 
 // What becomes of a command whose answer was missing, empty or not
 // understood. The operator's own commands are never sent again.
-WidgetTriax::Misfire WidgetTriax::handleMisfire(
+TriaxController::Misfire TriaxController::handleMisfire(
     const QString &head, const CommandKind &kind, bool typed)
 {
     const QByteArray &received = serial->rxMsg;
@@ -292,8 +289,7 @@ WidgetTriax::Misfire WidgetTriax::handleMisfire(
         // then shows where it really is.
         qWarning("instrument: \"%s\" not acknowledged (answer \"%s\"); polling the motor",
             qPrintable(head), qPrintable(printable(received)));
-        if (kind.role == CommandKind::Role::Motion)
-            showMotorBusy();
+        showMotorBusy(kind.role == CommandKind::Role::QuietMotion);
         commandQueue.append(QStringLiteral("E"));
         return Misfire::FollowUp;
     case CommandKind::Role::WakeUp:
@@ -307,9 +303,9 @@ WidgetTriax::Misfire WidgetTriax::handleMisfire(
     return Misfire::Ignore;
 }
 
-// The instrument has stopped answering: say so, and give the operator close
-// and quit, since nothing more can come of the queue.
-void WidgetTriax::showNoAnswer(const QString &head)
+// The instrument has stopped answering: say so, and leave only closing the
+// port, since nothing more can come of the queue.
+void TriaxController::showNoAnswer(const QString &head)
 {
     const int tries = retries + 1;
     qWarning("instrument: no answer to \"%s\" after %d %s, last reception \"%s\"",
@@ -317,14 +313,11 @@ void WidgetTriax::showNoAnswer(const QString &head)
         qPrintable(printable(serial->rxMsg)));
     currentCommand = head;
     dropQueue();
-    ready = 0;
-    displayStatus(QStringLiteral("no answer"));
-    enableGui(false);
-    pbOpen->setEnabled(false);
-    pbClose->setEnabled(true);
+    m_ready = 0;
+    setState(State::NoAnswer);
 }
 
-QString WidgetTriax::takeCarriageReturnsFromHead()
+QString TriaxController::takeCarriageReturnsFromHead()
 {
     commandQueue.first().remove(u'\r');
     return commandQueue.first();
@@ -332,7 +325,7 @@ QString WidgetTriax::takeCarriageReturnsFromHead()
 
 // Verbose traces show the exchange without the carriage returns, in the
 // reception and in the head command alike.
-QString WidgetTriax::takeCarriageReturns()
+QString TriaxController::takeCarriageReturns()
 {
     serial->rxMsg.replace('\r', QByteArray());
     return takeCarriageReturnsFromHead();
@@ -340,7 +333,7 @@ QString WidgetTriax::takeCarriageReturns()
 
 // The stopwatch runs only for commands sent in verbose mode; one never
 // started reads 0.
-qint64 WidgetTriax::elapsedSinceSent() const
+qint64 TriaxController::elapsedSinceSent() const
 {
     return stopwatch.isValid() ? stopwatch.elapsed() : 0;
 }

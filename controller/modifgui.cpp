@@ -1,62 +1,57 @@
-#include "triax.h"
+#include "triaxcontroller.h"
 
-void WidgetTriax::enableGui(bool on)
+// The operator's requests, from the panel or a remote client. Each clears
+// ready at once, before the instrument has seen the command, so that no
+// second motion is asked for meanwhile.
+void TriaxController::askedForMotion()
 {
-    pbQuit->setEnabled(!on);
-    pbClose->setEnabled(on);
-    pbOpen->setEnabled(!on);
-    leCommandLI->setEnabled(on);
-    leWavelength->setEnabled(on);
-    leMotPos->setEnabled(on);
-    leMoveRel->setEnabled(on);
-    leInSlit->setEnabled(on);
-    leOutSlit->setEnabled(on);
-    cbGrating->setEnabled(on);
+    m_ready = 0;
+    if (m_state == State::Ready || m_state == State::ReadingBack)
+        setState(State::Moving);
 }
 
-void WidgetTriax::displayStatus(const QString &text)
+void TriaxController::newWavelength(const QString &text)
 {
-    lbReady->setText(text);
+    emit wavelengthRequested(text);
+    askedForMotion();
+    queueCommand(QStringLiteral("Z61,0,%1").arg(text));
 }
 
-void WidgetTriax::newWavelength()
+void TriaxController::moveRelative(const QString &steps)
 {
-    ready = 0;
-    queueCommand(QStringLiteral("Z61,0,%1").arg(leWavelength->text()));
+    emit moveRequested(steps);
+    askedForMotion();
+    queueCommand(QStringLiteral("F0,%1").arg(steps));
 }
 
-void WidgetTriax::moveRelative()
+// The instrument moves a slit by a relative number of steps from where it
+// was last read back.
+void TriaxController::newInSlit(const QString &width)
 {
-    ready = 0;
-    queueCommand(QStringLiteral("F0,%1").arg(leMoveRel->text()));
+    emit inSlitRequested(width);
+    askedForMotion();
+    queueCommand(QStringLiteral("k0,0,%1").arg(width.toInt() - m_inSlitSteps));
 }
 
-// The fields hold absolute slit widths; the instrument moves a slit by a
-// relative number of steps from where it was last read back.
-void WidgetTriax::newInSlit()
+void TriaxController::newOutSlit(const QString &width)
 {
-    ready = 0;
-    queueCommand(QStringLiteral("k0,0,%1").arg(leInSlit->text().toInt() - inSlitSteps));
+    emit outSlitRequested(width);
+    askedForMotion();
+    queueCommand(QStringLiteral("k0,2,%1").arg(width.toInt() - m_outSlitSteps));
 }
 
-void WidgetTriax::newOutSlit()
+void TriaxController::changeGrating(int index)
 {
-    ready = 0;
-    queueCommand(QStringLiteral("k0,2,%1").arg(leOutSlit->text().toInt() - outSlitSteps));
-}
-
-void WidgetTriax::changeGrating(int index)
-{
-    ready = 0;
-    grating = index;
+    askedForMotion();
+    m_grating = index;
+    emit gratingChanged(index);
     queueCommand(QStringLiteral("Z451,0,0,0,%1").arg(index));
 }
 
-void WidgetTriax::sendCLICommand()
+void TriaxController::sendCLICommand(const QString &typed)
 {
     // An empty command would write nothing and so never get a reception; at
     // the head of the queue it would hold every later command back for good.
-    const QString typed = leCommandLI->text();
     if (typed.isEmpty())
         return;
     currentCommand = typed;

@@ -1,4 +1,4 @@
-#include "triax.h"
+#include "triaxcontroller.h"
 
 #include "serialconnection.h"
 
@@ -6,7 +6,7 @@
 #include <QRegularExpression>
 
 // The instrument's answer as text, up to its first NUL byte.
-void WidgetTriax::captureAnswer()
+void TriaxController::captureAnswer()
 {
     const QByteArray &received = serial->rxMsg;
     const qsizetype nul = received.indexOf('\0');
@@ -15,7 +15,7 @@ void WidgetTriax::captureAnswer()
 
 // The answer, and its first byte as the character the handshake and the
 // polling decide on.
-void WidgetTriax::captureAnswerHead()
+void TriaxController::captureAnswerHead()
 {
     captureAnswer();
     answerHead = QChar::fromLatin1(receivedByte(0));
@@ -23,22 +23,21 @@ void WidgetTriax::captureAnswerHead()
 
 // A received byte, or NUL past the end: an answer of "o" alone has no
 // second byte, and that must read as an unexpected one.
-char WidgetTriax::receivedByte(int index) const
+char TriaxController::receivedByte(int index) const
 {
     return index < serial->rxMsg.size() ? serial->rxMsg.at(index) : '\0';
 }
 
-bool WidgetTriax::parseSPACE()
+bool TriaxController::parseSPACE()
 {
     captureAnswerHead();
     if (answerHead == u'B') {
         commandQueue.append(QStringLiteral("O2000"));
     } else if (answerHead == u'F') {
-        commandQueue.append(QList<QString> { QStringLiteral("H0"), QStringLiteral("Z62,0"),
-            QStringLiteral("j0,0"), QStringLiteral("j0,2"), QStringLiteral("Z452,0,0,0") });
-        ready = 1;
-        displayStatus(QStringLiteral("ready"));
-        enableGui(true);
+        queueReadBack({ QStringLiteral("H0"), QStringLiteral("Z62,0"), QStringLiteral("j0,0"),
+            QStringLiteral("j0,2"), QStringLiteral("Z452,0,0,0") });
+        m_ready = 1;
+        setState(State::ReadingBack);
     } else if (answerHead == u'*') {
         commandQueue.append(QStringLiteral("\\247"));
     } else {
@@ -47,7 +46,7 @@ bool WidgetTriax::parseSPACE()
     return true;
 }
 
-bool WidgetTriax::parseO2000()
+bool TriaxController::parseO2000()
 {
     captureAnswerHead();
     if (answerHead != u'*')
@@ -56,7 +55,7 @@ bool WidgetTriax::parseO2000()
     return true;
 }
 
-bool WidgetTriax::parse247()
+bool TriaxController::parse247()
 {
     captureAnswerHead();
     if (answerHead != u'=') {
@@ -67,7 +66,7 @@ bool WidgetTriax::parse247()
     return true;
 }
 
-bool WidgetTriax::parseA()
+bool TriaxController::parseA()
 {
     captureAnswerHead();
     if (answerHead != u'o') {
@@ -80,7 +79,7 @@ bool WidgetTriax::parseA()
 
 // Wavelength, grating and slit motions: once the instrument has taken the
 // command, the panel stays busy and polls until the motor stops.
-bool WidgetTriax::motionAccepted(const char *strangeResult)
+bool TriaxController::motionAccepted(const char *strangeResult)
 {
     if (receivedByte(0) != 'o') {
         qDebug("%s", strangeResult);
@@ -91,42 +90,45 @@ bool WidgetTriax::motionAccepted(const char *strangeResult)
     return true;
 }
 
-void WidgetTriax::showMotorBusy()
+// A quiet motion leaves the panel open, and a panel already locked by
+// another motion stays locked.
+void TriaxController::showMotorBusy(bool quiet)
 {
-    enableGui(false);
-    displayStatus(QStringLiteral("motor busy"));
-    pbQuit->setEnabled(false);
-    pbOpen->setEnabled(false);
+    if (!quiet)
+        setState(State::Busy);
+    else if (m_state == State::Ready || m_state == State::ReadingBack)
+        setState(State::Moving);
 }
 
-bool WidgetTriax::parseZ61()
+bool TriaxController::parseZ61()
 {
     return motionAccepted("Z61 returned strange result <> 'o' !");
 }
 
-bool WidgetTriax::parseZ451()
+bool TriaxController::parseZ451()
 {
     return motionAccepted("Z451 returned strange result <> 'o' !");
 }
 
-bool WidgetTriax::parseNewSlitPosition()
+bool TriaxController::parseNewSlitPosition()
 {
     return motionAccepted("k returned strange result <> 'o' !");
 }
 
 // A relative drive move is polled too, but leaves the panel as it is.
-bool WidgetTriax::parseF()
+bool TriaxController::parseF()
 {
     captureAnswerHead();
     if (answerHead != u'o') {
         qDebug("F returned strange result <> 'o' !");
         return false;
     }
+    showMotorBusy(true);
     commandQueue.append(QStringLiteral("E"));
     return true;
 }
 
-bool WidgetTriax::parseE()
+bool TriaxController::parseE()
 {
     captureAnswerHead();
     if (answerHead != u'o') {
@@ -135,11 +137,10 @@ bool WidgetTriax::parseE()
     }
     answerHead = QChar::fromLatin1(receivedByte(1));
     if (answerHead == u'z') {
-        enableGui(true);
-        commandQueue.append(QList<QString> { QStringLiteral("H0"), QStringLiteral("Z62,0"),
+        queueReadBack({ QStringLiteral("H0"), QStringLiteral("Z62,0"),
             QStringLiteral("Z452,0,0,0"), QStringLiteral("j0,0"), QStringLiteral("j0,2") });
-        ready = 1;
-        displayStatus(QStringLiteral("ready"));
+        m_ready = 1;
+        setState(State::ReadingBack);
     } else if (answerHead == u'q') {
         commandQueue.append(QStringLiteral("E"));
     } else {
@@ -149,49 +150,54 @@ bool WidgetTriax::parseE()
     return true;
 }
 
-bool WidgetTriax::parseH()
+bool TriaxController::parseH()
 {
     captureAnswer();
     static const QRegularExpression position(QStringLiteral("^o(\\d{1,5})"));
     const QRegularExpressionMatch match = position.match(answer);
     if (!match.hasMatch())
         return false;
-    leMotPos->setText(match.captured(1));
+    m_positionText = match.captured(1);
+    emit positionChanged(m_positionText);
     return true;
 }
 
 // The instrument gives at least three decimals; the panel keeps two, cut
 // off rather than rounded.
-bool WidgetTriax::parseZ62()
+bool TriaxController::parseZ62()
 {
     captureAnswer();
     static const QRegularExpression wavelength(QStringLiteral("^o(\\d+\\.\\d\\d)\\d+"));
     const QRegularExpressionMatch match = wavelength.match(answer);
     if (!match.hasMatch())
         return false;
-    leWavelength->setText(match.captured(1));
-    wavelengthText = match.captured(1);
+    m_wavelengthText = match.captured(1);
+    emit wavelengthChanged(m_wavelengthText);
     return true;
 }
 
-// Setting the box runs the grating action when the index changes, so an
-// instrument found on another grating than the box shows gets that grating
-// selected once more, and the box and the instrument agree from then on.
-bool WidgetTriax::parseZ452()
+// An instrument found on another grating than the one last asked for gets
+// that grating selected once more, and the panel's choice and the
+// instrument agree from then on.
+bool TriaxController::parseZ452()
 {
     captureAnswer();
     static const QRegularExpression gratingNumber(QStringLiteral("^o(\\d)"));
     const QRegularExpressionMatch match = gratingNumber.match(answer);
     if (!match.hasMatch())
         return false;
-    grating = match.captured(1).toInt();
-    cbGrating->setCurrentIndex(grating);
+    const int found = match.captured(1).toInt();
+    const bool another = found != m_grating;
+    m_grating = found;
+    emit gratingChanged(found);
+    if (another)
+        changeGrating(found);
     return true;
 }
 
 // A command that reads no slit of this instrument leaves nothing to
 // understand; only a slit width that does not read as one is not understood.
-bool WidgetTriax::parseReadSlitPosition()
+bool TriaxController::parseReadSlitPosition()
 {
     captureAnswer();
     currentCommand = takeCarriageReturnsFromHead();
@@ -204,19 +210,21 @@ bool WidgetTriax::parseReadSlitPosition()
     if (!width.hasMatch())
         return false;
     if (slit.captured(1) == QLatin1String("0")) {
-        leInSlit->setText(width.captured(1));
-        inSlitSteps = leInSlit->text().toInt();
+        m_inSlitText = width.captured(1);
+        m_inSlitSteps = m_inSlitText.toInt();
+        emit inSlitChanged(m_inSlitText);
     } else if (slit.captured(1) == QLatin1String("2")) {
-        leOutSlit->setText(width.captured(1));
-        outSlitSteps = leOutSlit->text().toInt();
+        m_outSlitText = width.captured(1);
+        m_outSlitSteps = m_outSlitText.toInt();
+        emit outSlitChanged(m_outSlitText);
     }
     return true;
 }
 
 // Any answer will do: nothing is known of the commands that come here.
-bool WidgetTriax::parseDEFAULT()
+bool TriaxController::parseDEFAULT()
 {
-    if (!ckbVerbose->isChecked())
+    if (!verbose)
         return true;
     currentCommand = takeCarriageReturns();
     captureAnswer();

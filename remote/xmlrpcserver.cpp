@@ -2,11 +2,9 @@
 
 #include "kelpXmlRpcServer.h"
 #include "remoteaccess.h"
-#include "triax.h"
+#include "triaxcontroller.h"
 
 #include <QtDebug>
-
-WidgetTriax *father = nullptr;
 
 namespace {
 
@@ -27,14 +25,16 @@ bool isSlitPosition(int steps)
 
 } // namespace
 
-ServerXmlRPC::ServerXmlRPC(QObject *parent, int port)
-    : ServerXmlRPC(parent, port, RemoteAccess::fromEnvironment())
+ServerXmlRPC::ServerXmlRPC(TriaxController *controller, int port, QObject *parent)
+    : ServerXmlRPC(controller, port, RemoteAccess::fromEnvironment(), parent)
 { }
 
-ServerXmlRPC::ServerXmlRPC(QObject *parent, int port, const RemoteAccess &access)
+ServerXmlRPC::ServerXmlRPC(
+    TriaxController *controller, int port, const RemoteAccess &access, QObject *parent)
     : QObject(parent)
     , rpcServer(new KelpXmlRpcServer(access.address, static_cast<quint16>(port), this))
-    , owner(parent)
+    , controller(controller)
+    , requestedPort(port)
 {
     if (access.allowed)
         rpcServer->setAllowedSubnets(*access.allowed);
@@ -46,15 +46,9 @@ ServerXmlRPC::ServerXmlRPC(QObject *parent, int port, const RemoteAccess &access
 
     for (const char *name : methodNames)
         rpcServer->addMethod(QString::fromLatin1(name), this, name);
-
-    father = qobject_cast<WidgetTriax *>(parent);
 }
 
-ServerXmlRPC::~ServerXmlRPC()
-{
-    if (father == owner)
-        father = nullptr;
-}
+ServerXmlRPC::~ServerXmlRPC() = default;
 
 quint16 ServerXmlRPC::serverPort() const
 {
@@ -66,26 +60,40 @@ QHostAddress ServerXmlRPC::serverAddress() const
     return rpcServer->getServerAddress();
 }
 
+// With port 0 the system chooses one, and a port above 65535 wraps: clients
+// must be told which, and on which address when it is not every interface.
+QString ServerXmlRPC::listeningOn() const
+{
+    const int listened = serverPort();
+    const QString port = QString::number(listened ? listened : requestedPort);
+    const QHostAddress address = serverAddress();
+    if (address.isNull() || address == QHostAddress::AnyIPv4)
+        return port;
+    if (address.protocol() == QAbstractSocket::IPv6Protocol)
+        return QStringLiteral("[%1]:%2").arg(address.toString(), port);
+    return QStringLiteral("%1:%2").arg(address.toString(), port);
+}
+
 int ServerXmlRPC::connect()
 {
-    father->openPort();
+    controller->openPort();
     return 0;
 }
 
 int ServerXmlRPC::close()
 {
-    father->closePort();
+    controller->closePort();
     return 0;
 }
 
 QString ServerXmlRPC::checkConnection()
 {
-    return father->ready ? QStringLiteral("1") : QStringLiteral("0");
+    return controller->ready() ? QStringLiteral("1") : QStringLiteral("0");
 }
 
 int ServerXmlRPC::status()
 {
-    return father->ready;
+    return controller->ready();
 }
 
 QString ServerXmlRPC::help()
@@ -109,69 +117,55 @@ QString ServerXmlRPC::help()
 
 double ServerXmlRPC::getWavelength()
 {
-    return father->wavelengthText.toDouble();
-}
-
-// What the operator does: type the value into the field, then run the action
-// that reads it. The field then shows the remote request, and the command is
-// built exactly as for the operator.
-void ServerXmlRPC::enter(QLineEdit *field, const QString &text, void (WidgetTriax::*action)())
-{
-    field->setText(text);
-    (father->*action)();
+    return controller->wavelength();
 }
 
 void ServerXmlRPC::setWavelength(double wavelength)
 {
-    if (father->ready && isWavelength(wavelength))
-        enter(
-            father->leWavelength, QString::number(wavelength, 'g', 6), &WidgetTriax::newWavelength);
+    // As the operator would type it: at most six significant digits, no
+    // trailing zeros, 546.07 as 546.07 and 1234.5678 as 1234.57.
+    if (controller->ready() && isWavelength(wavelength))
+        controller->newWavelength(QString::number(wavelength, 'g', 6));
 }
 
 void ServerXmlRPC::moveRelative(int steps)
 {
-    if (father->ready)
-        enter(father->leMoveRel, QString::number(steps), &WidgetTriax::moveRelative);
+    if (controller->ready())
+        controller->moveRelative(QString::number(steps));
 }
 
 int ServerXmlRPC::getInSlit()
 {
-    return father->inSlitSteps;
+    return controller->inSlitSteps();
 }
 
 void ServerXmlRPC::setInSlit(int steps)
 {
-    if (father->ready && isSlitPosition(steps))
-        enter(father->leInSlit, QString::number(steps), &WidgetTriax::newInSlit);
+    if (controller->ready() && isSlitPosition(steps))
+        controller->newInSlit(QString::number(steps));
 }
 
 int ServerXmlRPC::getOutSlit()
 {
-    return father->outSlitSteps;
+    return controller->outSlitSteps();
 }
 
 void ServerXmlRPC::setOutSlit(int steps)
 {
-    if (father->ready && isSlitPosition(steps))
-        enter(father->leOutSlit, QString::number(steps), &WidgetTriax::newOutSlit);
+    if (controller->ready() && isSlitPosition(steps))
+        controller->newOutSlit(QString::number(steps));
 }
 
 int ServerXmlRPC::getGrating()
 {
-    return father->grating;
+    return controller->grating();
 }
 
 void ServerXmlRPC::setGrating(int index)
 {
-    qDebug("%d", father->ready);
-    if (!father->ready || index < 0 || index > 2)
-        return;
-    // Selecting another grating in the box already runs changeGrating through
-    // the box's signal; running it again would send the grating command twice.
-    if (father->cbGrating->currentIndex() == index)
-        father->changeGrating(index);
-    else
-        father->cbGrating->setCurrentIndex(index);
+    qDebug("%d", controller->ready());
+    if (controller->ready() && index >= 0 && index <= 2)
+        controller->changeGrating(index);
 }
 
 QVariantList ServerXmlRPC::__dir__()
@@ -186,5 +180,5 @@ QVariantList ServerXmlRPC::__dir__()
 
 int ServerXmlRPC::getPosition()
 {
-    return father->leMotPos->text().toInt(nullptr, 10);
+    return controller->position();
 }

@@ -7,14 +7,13 @@
 #include <QVariantList>
 
 class KelpXmlRpcServer;
-class QLineEdit;
 struct RemoteAccess;
-class WidgetTriax;
+class TriaxController;
 
-// The panel as network clients see it. Each remote method is a slot that
-// either reads the controller's last known instrument values or does what the
-// operator would do: write the value into the panel's field and run the same
-// action, so remote requests take exactly the operator's command path. Setters
+// The instrument as network clients see it. Each remote method is a slot that
+// either reads the controller's last known instrument values or asks it for
+// what the operator would do, with the value as the operator would have typed
+// it, so remote requests take exactly the operator's command path. Setters
 // only queue work and answer at once; a request that is not allowed (not
 // ready, out of range) changes nothing and answers normally. Clients learn the
 // outcome through status() and the getters.
@@ -23,17 +22,22 @@ class ServerXmlRPC : public QObject
     Q_OBJECT
 
 public:
-    // parent is the controller. port is narrowed to 16 bits; 0 lets the
-    // system choose a free one. The address listened on and the clients
-    // admitted come from the environment (RemoteAccess).
-    ServerXmlRPC(QObject *parent, int port);
-    ServerXmlRPC(QObject *parent, int port, const RemoteAccess &access);
+    // Serves controller, which must outlive it. port is narrowed to 16 bits;
+    // 0 lets the system choose a free one. The address listened on and the
+    // clients admitted come from the environment (RemoteAccess) unless given.
+    ServerXmlRPC(TriaxController *controller, int port, QObject *parent = nullptr);
+    ServerXmlRPC(TriaxController *controller, int port, const RemoteAccess &access,
+        QObject *parent = nullptr);
     ~ServerXmlRPC() override;
 
     // The port listened on, or 0 when listening failed.
     quint16 serverPort() const;
     // The address listened on, null when listening failed.
     QHostAddress serverAddress() const;
+    // Where clients reach it, as the operator is told: the port alone when it
+    // listens on every interface, else the address and the port. The port as
+    // asked for when listening failed.
+    QString listeningOn() const;
 
 private Q_SLOTS:
     int connect();
@@ -54,13 +58,9 @@ private Q_SLOTS:
     int getPosition();
 
 private:
-    static void enter(QLineEdit *field, const QString &text, void (WidgetTriax::*action)());
-
     KelpXmlRpcServer *rpcServer;
-    QObject *owner;
+    TriaxController *controller;
+    const int requestedPort;
 };
-
-// The controller the remote methods act on; there is one per process.
-extern WidgetTriax *father;
 
 #endif

@@ -1,0 +1,29 @@
+#include "commandline.h"
+#include "startup.h"
+#include "stopsignals.h"
+#include "triaxcontroller.h"
+#include "xmlrpcserver.h"
+
+#include <QCoreApplication>
+
+// The instrument's remote-control server without a window, for instrument PCs
+// and the service: the desktop program's command line, environment, remote
+// methods and diagnostics.
+int main(int argc, char *argv[])
+{
+    Startup::chooseEventLoop();
+    QCoreApplication app(argc, argv);
+    Startup::showDiagnostics();
+    const StopSignals stopSignals;
+
+    const CommandLine commandLine = CommandLine::fromArguments(QCoreApplication::arguments());
+    TriaxController controller(commandLine.device);
+    controller.setVerbose(Startup::verboseFromEnvironment());
+    const ServerXmlRPC remoteApi(&controller, commandLine.port);
+
+    QObject::connect(&stopSignals, &StopSignals::received, &app, [&controller] {
+        controller.closePort();
+        QCoreApplication::quit();
+    });
+    return app.exec();
+}

@@ -1,0 +1,16 @@
+#ifndef STARTUP_H
+#define STARTUP_H
+
+// What both programs settle before and after their application object exists.
+namespace Startup {
+
+// Before the application object: the event loop to run on.
+void chooseEventLoop();
+// After it: the diagnostics that reach standard error.
+void showDiagnostics();
+// The verbose trace of every exchange, from MONOPANEL_VERBOSE (1: on).
+bool verboseFromEnvironment();
+
+} // namespace Startup
+
+#endif

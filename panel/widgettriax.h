@@ -1,0 +1,45 @@
+#ifndef WIDGETTRIAX_H
+#define WIDGETTRIAX_H
+
+#include "triaxcontroller.h"
+
+#include <QDockWidget>
+#include <QString>
+
+#include <memory>
+
+namespace Ui {
+class Triax;
+}
+
+// The dock window the operator sees: it shows the controller's state and
+// values and hands the operator's edits to it. Requests from other faces
+// show in the fields the operator would have typed them into.
+class WidgetTriax : public QDockWidget
+{
+    Q_OBJECT
+
+public:
+    // remoteControl is shown as the remote-control port: a port, or an
+    // address and a port.
+    WidgetTriax(TriaxController *controller, const QString &remoteControl,
+        QWidget *parent = nullptr);
+    ~WidgetTriax() override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void connectForm();
+    void connectController();
+    void installValidators();
+    void showState(TriaxController::State state);
+    void enableGui(bool on);
+    void displayStatus(const QString &text);
+    void showGrating(int index);
+
+    TriaxController *controller;
+    std::unique_ptr<Ui::Triax> ui;
+};
+
+#endif
