@@ -137,8 +137,8 @@ bool TriaxController::parseE()
     }
     answerHead = QChar::fromLatin1(receivedByte(1));
     if (answerHead == u'z') {
-        queueReadBack({ QStringLiteral("H0"), QStringLiteral("Z62,0"),
-            QStringLiteral("Z452,0,0,0"), QStringLiteral("j0,0"), QStringLiteral("j0,2") });
+        queueReadBack({ QStringLiteral("H0"), QStringLiteral("Z62,0"), QStringLiteral("Z452,0,0,0"),
+            QStringLiteral("j0,0"), QStringLiteral("j0,2") });
         m_ready = 1;
         setState(State::ReadingBack);
     } else if (answerHead == u'q') {

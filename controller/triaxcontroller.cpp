@@ -4,8 +4,8 @@
 
 TriaxController::TriaxController(const QString &device, QObject *parent)
     : QObject(parent)
-    , commandLetters { u'B', u'C', u'F', u'G', u'H', u'g', u'h', u'i', u'j', u'k', u'W', u'X',
-        u'a', u'b', u'c', u'd', u'e', u'f', u'Z' }
+    , commandLetters { u'B', u'C', u'F', u'G', u'H', u'g', u'h', u'i', u'j', u'k', u'W', u'X', u'a',
+        u'b', u'c', u'd', u'e', u'f', u'Z' }
     , m_statusText(statusText(State::Closed))
 {
     // 19200 baud, 8 data bits, one stop bit, no parity, no flow control,
@@ -13,8 +13,7 @@ TriaxController::TriaxController(const QString &device, QObject *parent)
     serial = std::make_unique<SerialConnection>(device, 19200, 8, 0, 0, 0, 0);
 
     connect(this, &TriaxController::checkQueue, this, &TriaxController::readCommandQueue);
-    connect(serial.get(), &SerialConnection::endReception, this,
-        &TriaxController::messageReceived);
+    connect(serial.get(), &SerialConnection::endReception, this, &TriaxController::messageReceived);
     connect(serial.get(), &SerialConnection::portLost, this, &TriaxController::portLost);
 }
 

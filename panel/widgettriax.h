@@ -22,8 +22,8 @@ class WidgetTriax : public QDockWidget
 public:
     // remoteControl is shown as the remote-control port: a port, or an
     // address and a port.
-    WidgetTriax(TriaxController *controller, const QString &remoteControl,
-        QWidget *parent = nullptr);
+    WidgetTriax(
+        TriaxController *controller, const QString &remoteControl, QWidget *parent = nullptr);
     ~WidgetTriax() override;
 
 protected:

@@ -1,14 +1,14 @@
 #include "debuglog.h"
 #include "pseudoterminal.h"
 #include "serialconnection.h"
-#include "triax.h"
+#include "triaxcontroller.h"
 
 #include <QTest>
 
 #include <memory>
 
-// Answers handed to the dispatch as the serial link would deliver them, for
-// the answers a well-behaved instrument never gives.
+// Answers handed to the controller's dispatch as the serial link would
+// deliver them, for the answers a well-behaved instrument never gives.
 class TestAnswers : public QObject
 {
     Q_OBJECT
@@ -19,9 +19,10 @@ private Q_SLOTS:
 
     void followUpsAndDiagnostics_data();
     void followUpsAndDiagnostics();
-    void readBacksRefreshReadOuts_data();
-    void readBacksRefreshReadOuts();
-    void relativeMoveLeavesThePanelAsItIs();
+    void readBacksRecordValues_data();
+    void readBacksRecordValues();
+    void readBackIsCountedWhenComplete();
+    void relativeMoveLeavesThePanelOpen();
     void gratingReadBackSelectsTheGratingOnce();
     void emptyReceptionsLetTheQueueRest();
     void verboseTrace();
@@ -32,14 +33,14 @@ private:
     QStringList deliver(const QString &head, const QByteArray &received);
 
     std::unique_ptr<PseudoTerminal> instrument;
-    std::unique_ptr<WidgetTriax> triax;
+    std::unique_ptr<TriaxController> triax;
 };
 
 void TestAnswers::init()
 {
     instrument = std::make_unique<PseudoTerminal>();
     QVERIFY(instrument->isValid());
-    triax = std::make_unique<WidgetTriax>(nullptr, instrument->devicePath(), 9123);
+    triax = std::make_unique<TriaxController>(instrument->devicePath());
     // Follow-ups really go out; nobody answers them within a test.
     QCOMPARE(triax->serial->openPort(), 1);
 }
@@ -127,75 +128,98 @@ void TestAnswers::followUpsAndDiagnostics()
         QCOMPARE(triax->currentCommand, head);
 }
 
-void TestAnswers::readBacksRefreshReadOuts_data()
+void TestAnswers::readBacksRecordValues_data()
 {
     QTest::addColumn<QString>("head");
     QTest::addColumn<QByteArray>("received");
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<QString>("shown"); // "-" when the field must keep its text
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("recorded"); // "-" when nothing must be recorded
 
-    QTest::newRow("position, five digits kept") << "H0" << QByteArray("o123456") << "leMotPos"
+    QTest::newRow("position, five digits kept") << "H0" << QByteArray("o123456") << "position"
                                                 << "12345";
-    QTest::newRow("position, no o") << "H0" << QByteArray("123") << "leMotPos"
+    QTest::newRow("position, no o") << "H0" << QByteArray("123") << "position"
                                     << "-";
     QTest::newRow("wavelength cut to two decimals")
-        << "Z62,0" << QByteArray("o546.0799\r") << "leWavelength"
+        << "Z62,0" << QByteArray("o546.0799\r") << "wavelength"
         << "546.07";
     QTest::newRow("wavelength needs a third decimal")
-        << "Z62,0" << QByteArray("o546.07") << "leWavelength"
+        << "Z62,0" << QByteArray("o546.07") << "wavelength"
         << "-";
-    QTest::newRow("entrance slit") << "j0,0" << QByteArray("o12") << "leInSlit"
+    QTest::newRow("entrance slit") << "j0,0" << QByteArray("o12") << "inSlit"
                                    << "12";
-    QTest::newRow("exit slit") << "j0,2\r" << QByteArray("o0700") << "leOutSlit"
+    QTest::newRow("exit slit") << "j0,2\r" << QByteArray("o0700") << "outSlit"
                                << "0700";
-    QTest::newRow("slit 1 does not exist") << "j0,1" << QByteArray("o0700") << "leOutSlit"
+    QTest::newRow("slit 1 does not exist") << "j0,1" << QByteArray("o0700") << "outSlit"
                                            << "-";
     QTest::newRow("answer stops at NUL") << "H0"
                                          << QByteArray("o1\0"
                                                        "99",
                                                 5)
-                                         << "leMotPos"
+                                         << "position"
                                          << "1";
 }
 
-void TestAnswers::readBacksRefreshReadOuts()
+void TestAnswers::readBacksRecordValues()
 {
     QFETCH(QString, head);
     QFETCH(QByteArray, received);
-    QFETCH(QString, field);
-    QFETCH(QString, shown);
+    QFETCH(QString, value);
+    QFETCH(QString, recorded);
 
-    auto *edit = triax->findChild<QLineEdit *>(field);
-    QVERIFY(edit);
-    edit->setText(QStringLiteral("before"));
     deliver(head, received);
-    QCOMPARE(edit->text(), shown == QLatin1String("-") ? QStringLiteral("before") : shown);
-    if (shown != QLatin1String("-") && field == QLatin1String("leOutSlit"))
-        QCOMPARE(triax->outSlitSteps, shown.toInt());
-    if (shown != QLatin1String("-") && field == QLatin1String("leInSlit"))
-        QCOMPARE(triax->inSlitSteps, shown.toInt());
-    if (shown != QLatin1String("-") && field == QLatin1String("leWavelength"))
-        QCOMPARE(triax->wavelengthText, shown);
+    const QMap<QString, QPair<QString, int>> values {
+        { QStringLiteral("position"), { triax->positionText(), triax->position() } },
+        { QStringLiteral("wavelength"), { triax->wavelengthText(), 0 } },
+        { QStringLiteral("inSlit"), { triax->inSlitText(), triax->inSlitSteps() } },
+        { QStringLiteral("outSlit"), { triax->outSlitText(), triax->outSlitSteps() } },
+    };
+    if (recorded == QLatin1String("-")) {
+        QVERIFY(values.value(value).first.isEmpty());
+    } else {
+        QCOMPARE(values.value(value).first, recorded);
+        if (value != QLatin1String("wavelength"))
+            QCOMPARE(values.value(value).second, recorded.toInt());
+    }
     // A read-back not understood is at most asked again; nothing else is queued.
     QVERIFY(triax->commandQueue.isEmpty() || triax->commandQueue == QList<QString> { head });
 }
 
-void TestAnswers::relativeMoveLeavesThePanelAsItIs()
+// The count grows once the last command of a set has been answered, and the
+// state turns from reading back to ready only then.
+void TestAnswers::readBackIsCountedWhenComplete()
+{
+    deliver(QStringLiteral(" "), "F");
+    QCOMPARE(triax->state(), TriaxController::State::ReadingBack);
+    QCOMPARE(triax->ready(), 1);
+    const QList<QString> readBack = triax->commandQueue;
+    QCOMPARE(readBack.size(), 5);
+    const QByteArray answers[] = { "o20000", "o500.000", "o100", "o100", "o0" };
+    for (int i = 0; i < 5; ++i) {
+        QCOMPARE(triax->readBacks(), 0);
+        triax->serial->rxMsg = answers[i];
+        emit triax->serial->endReception();
+    }
+    QCOMPARE(triax->readBacks(), 1);
+    QCOMPARE(triax->state(), TriaxController::State::Ready);
+    QCOMPARE(triax->wavelengthText(), QStringLiteral("500.00"));
+    QCOMPARE(triax->position(), 20000);
+}
+
+void TestAnswers::relativeMoveLeavesThePanelOpen()
 {
     deliver(QStringLiteral(" "), "F");
     deliver(QStringLiteral("F0,100"), "o");
     QCOMPARE(triax->commandQueue, QList<QString> { QStringLiteral("E") });
-    QCOMPARE(triax->lbReady->text(), QStringLiteral("ready"));
-    QVERIFY(triax->leWavelength->isEnabled() && triax->pbClose->isEnabled());
+    QCOMPARE(triax->statusText(), QStringLiteral("ready"));
+    QCOMPARE(triax->state(), TriaxController::State::Moving);
 }
 
 void TestAnswers::gratingReadBackSelectsTheGratingOnce()
 {
-    triax->ready = 1;
+    triax->m_ready = 1;
     deliver(QStringLiteral("Z452,0,0,0"), "o1");
-    QCOMPARE(triax->grating, 1);
-    QCOMPARE(triax->cbGrating->currentIndex(), 1);
-    QCOMPARE(triax->ready, 0);
+    QCOMPARE(triax->grating(), 1);
+    QCOMPARE(triax->ready(), 0);
     QCOMPARE(triax->commandQueue, QList<QString> { QStringLiteral("Z451,0,0,0,1") });
     // The grating command went out once, after the read-back had ended.
     QCOMPARE(instrument->read(13, 300), QByteArray("Z451,0,0,0,1\r"));
@@ -227,25 +251,25 @@ void TestAnswers::emptyReceptionsLetTheQueueRest()
     // pass for the answer to the next command.
     instrument->write("junk");
     instrument->readFor(50);
-    triax->ckbVerbose->setChecked(true);
+    triax->setVerbose(true);
     const QStringList lines = deliver(QStringLiteral(" "), "\r\r");
     QCOMPARE(lines.size(), 3);
     QCOMPARE(lines.at(1), QStringLiteral("not receiving answer (space) after 500ms"));
-    QCOMPARE(triax->lbReady->text(), QStringLiteral("no answer"));
+    QCOMPARE(triax->state(), TriaxController::State::NoAnswer);
     QVERIFY(triax->commandQueue.isEmpty());
 
     triax->commandQueue = { QStringLiteral("H0") };
     emit triax->checkQueue();
     QCOMPARE(instrument->read(3, 300), QByteArray("H0\r"));
     instrument->write("o7");
-    QTRY_COMPARE(triax->leMotPos->text(), QStringLiteral("7"));
+    QTRY_COMPARE(triax->position(), 7);
 }
 
 void TestAnswers::verboseTrace()
 {
     QCOMPARE(deliver(QStringLiteral("G1"), "x"), QStringList());
 
-    triax->ckbVerbose->setChecked(true);
+    triax->setVerbose(true);
     triax->stopwatch.start();
     const QStringList lines = deliver(QStringLiteral("G1\r"), "o\r12");
     QCOMPARE(lines.size(), 2);

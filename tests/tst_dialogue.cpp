@@ -1,8 +1,6 @@
 #include "debuglog.h"
-#include "serialconnection.h"
-#include "triax.h"
+#include "triaxcontroller.h"
 #include "triaxsimulator.h"
-
 #include "xmlrpcserver.h"
 
 #include <QTemporaryDir>
@@ -12,8 +10,9 @@
 
 Q_DECLARE_METATYPE(TriaxSimulator::Fault)
 
-// The panel against the simulated instrument, over a pseudo-terminal: what
-// goes over the wire, and what the operator sees.
+// The controller against the simulated instrument, over a pseudo-terminal:
+// what goes over the wire, the state every face reads, and what the remote
+// methods answer.
 class TestDialogue : public QObject
 {
     Q_OBJECT
@@ -25,7 +24,7 @@ private Q_SLOTS:
     void wavelengthMoveIsPolledAndReadBack();
     void startUpOnAnotherGratingSelectsItOnce();
     void slitMovesAreRelativeToTheReadBack();
-    void noInstrumentLeavesThePanelIdle();
+    void noInstrumentIsNoAnswer();
     void closeDrainsTheQueue();
     void lostPollAnswerIsAskedAgain();
     void silentInstrumentHandsControlBack();
@@ -35,8 +34,7 @@ private Q_SLOTS:
 
 private:
     void start(const TriaxSimulator::Options &options, const QString &device = QString());
-    void enter(QLineEdit *field, const QString &text);
-    bool looksFaulty(const QString &status) const;
+    bool isFault(TriaxController::State state) const;
     template<typename T>
     T remote(const char *method) const;
     // Waits until the instrument is ready and every queued command answered.
@@ -44,7 +42,8 @@ private:
     QList<QByteArray> wire() const { return simulator->commands(); }
 
     std::unique_ptr<TriaxSimulator> simulator;
-    std::unique_ptr<WidgetTriax> triax;
+    std::unique_ptr<TriaxController> triax;
+    std::unique_ptr<ServerXmlRPC> remoteApi;
 };
 
 namespace {
@@ -56,6 +55,7 @@ const QList<QByteArray> motionReadBack { "H0\r", "Z62,0\r", "Z452,0,0,0\r", "j0,
 
 void TestDialogue::cleanup()
 {
+    remoteApi.reset();
     triax.reset();
     simulator.reset();
 }
@@ -64,9 +64,9 @@ void TestDialogue::start(const TriaxSimulator::Options &options, const QString &
 {
     simulator = std::make_unique<TriaxSimulator>(options);
     QVERIFY2(simulator->isValid(), qPrintable(simulator->errorString()));
-    triax = std::make_unique<WidgetTriax>(
-        nullptr, device.isEmpty() ? simulator->devicePath() : device, 9123);
-    triax->pbOpen->click();
+    triax = std::make_unique<TriaxController>(device.isEmpty() ? simulator->devicePath() : device);
+    remoteApi = std::make_unique<ServerXmlRPC>(triax.get(), 0);
+    triax->openPort();
 }
 
 // A remote method as the server calls it.
@@ -75,31 +75,27 @@ T TestDialogue::remote(const char *method) const
 {
     T result {};
     QMetaObject::invokeMethod(
-        triax->remoteApi, method, QReturnArgument<T>(QMetaType::fromType<T>().name(), result));
+        remoteApi.get(), method, QReturnArgument<T>(QMetaType::fromType<T>().name(), result));
     return result;
 }
 
-void TestDialogue::enter(QLineEdit *field, const QString &text)
+// A fault: the state says what went wrong, nothing reaches the instrument,
+// and remote clients are told it is not ready.
+bool TestDialogue::isFault(TriaxController::State state) const
 {
-    field->clear();
-    QTest::keyClicks(field, text);
-    QTest::keyClick(field, Qt::Key_Return);
-}
-
-// A fault look: the status says what went wrong, nothing reaches the
-// instrument, and remote clients are told it is not ready.
-bool TestDialogue::looksFaulty(const QString &status) const
-{
-    return triax->lbReady->text() == status && triax->ready == 0 && remote<int>("status") == 0
+    return triax->state() == state && triax->ready() == 0 && remote<int>("status") == 0
         && remote<QString>("checkConnection") == QLatin1String("0")
-        && !triax->leWavelength->isEnabled() && !triax->leCommandLI->isEnabled()
-        && triax->pbQuit->isEnabled() && triax->commandQueue.isEmpty();
+        && triax->queuedCommands().isEmpty();
 }
 
 bool TestDialogue::settle(int timeoutMs)
 {
     return QTest::qWaitFor(
-        [this] { return triax->ready == 1 && triax->commandQueue.isEmpty(); }, timeoutMs);
+        [this] {
+            return triax->state() == TriaxController::State::Ready
+                && triax->queuedCommands().isEmpty();
+        },
+        timeoutMs);
 }
 
 void TestDialogue::startUpOnRunningInstrument()
@@ -110,18 +106,20 @@ void TestDialogue::startUpOnRunningInstrument()
     options.exitSlit = 1400;
     start(options);
 
-    QTRY_COMPARE_WITH_TIMEOUT(triax->lbReady->text(), QStringLiteral("ready"), 2000);
-    QVERIFY(triax->leWavelength->isEnabled() && triax->pbClose->isEnabled());
-    QVERIFY(!triax->pbOpen->isEnabled() && !triax->pbQuit->isEnabled());
+    QCOMPARE(triax->state(), TriaxController::State::WakingUp);
+    QTRY_COMPARE_WITH_TIMEOUT(triax->state(), TriaxController::State::ReadingBack, 2000);
+    QCOMPARE(triax->statusText(), QStringLiteral("ready"));
+    QCOMPARE(remote<int>("status"), 1);
+    QCOMPARE(triax->readBacks(), 0);
     QVERIFY(settle());
 
+    QCOMPARE(triax->readBacks(), 1);
     QCOMPARE(wire(), QList<QByteArray> { " " } + startUpReadBack);
-    QCOMPARE(triax->leMotPos->text(), QStringLiteral("21844"));
-    QCOMPARE(triax->leWavelength->text(), QStringLiteral("546.10"));
-    QCOMPARE(triax->wavelengthText, QStringLiteral("546.10"));
-    QCOMPARE(triax->leInSlit->text(), QStringLiteral("250"));
-    QCOMPARE(triax->outSlitSteps, 1400);
-    QCOMPARE(triax->cbGrating->currentIndex(), 0);
+    QCOMPARE(triax->positionText(), QStringLiteral("21844"));
+    QCOMPARE(triax->wavelengthText(), QStringLiteral("546.10"));
+    QCOMPARE(triax->inSlitText(), QStringLiteral("250"));
+    QCOMPARE(triax->outSlitSteps(), 1400);
+    QCOMPARE(triax->grating(), 0);
 }
 
 void TestDialogue::wavelengthMoveIsPolledAndReadBack()
@@ -133,13 +131,15 @@ void TestDialogue::wavelengthMoveIsPolledAndReadBack()
     QVERIFY(settle());
     simulator->clearCommands();
 
-    triax->leWavelength->clear();
-    QTest::keyClicks(triax->leWavelength, QStringLiteral("546.07"));
-    QTest::keyClick(triax->leWavelength, Qt::Key_Return);
-    QCOMPARE(triax->ready, 0);
-    QTRY_COMPARE_WITH_TIMEOUT(triax->lbReady->text(), QStringLiteral("motor busy"), 1000);
-    QVERIFY(!triax->pbOpen->isEnabled() && !triax->pbClose->isEnabled());
-    QVERIFY(!triax->pbQuit->isEnabled() && !triax->leWavelength->isEnabled());
+    triax->newWavelength(QStringLiteral("546.07"));
+    QCOMPARE(triax->ready(), 0);
+    QCOMPARE(triax->state(), TriaxController::State::Moving);
+    QTRY_COMPARE_WITH_TIMEOUT(triax->state(), TriaxController::State::Busy, 1000);
+    QCOMPARE(triax->statusText(), QStringLiteral("motor busy"));
+    // The motor has stopped: ready before the values are in.
+    QTRY_COMPARE_WITH_TIMEOUT(remote<int>("status"), 1, 3000);
+    QCOMPARE(triax->state(), TriaxController::State::ReadingBack);
+    QCOMPARE(triax->readBacks(), 1);
     QVERIFY(settle());
 
     const QList<QByteArray> sent = wire();
@@ -149,10 +149,9 @@ void TestDialogue::wavelengthMoveIsPolledAndReadBack()
     QCOMPARE(sent.mid(1, polls), QList<QByteArray>(polls, "E"));
     QCOMPARE(sent.mid(1 + polls), motionReadBack);
 
-    QCOMPARE(triax->lbReady->text(), QStringLiteral("ready"));
-    QCOMPARE(triax->leMotPos->text(), QStringLiteral("21843"));
-    QCOMPARE(triax->leWavelength->text(), QStringLiteral("546.07"));
-    QVERIFY(triax->leWavelength->isEnabled() && triax->pbClose->isEnabled());
+    QCOMPARE(triax->readBacks(), 2);
+    QCOMPARE(triax->position(), 21843);
+    QCOMPARE(remote<double>("getWavelength"), 546.07);
 }
 
 void TestDialogue::startUpOnAnotherGratingSelectsItOnce()
@@ -169,8 +168,9 @@ void TestDialogue::startUpOnAnotherGratingSelectsItOnce()
     QCOMPARE(sent.mid(0, select), QList<QByteArray> { " " } + startUpReadBack);
     QCOMPARE(sent.mid(sent.size() - motionReadBack.size()), motionReadBack);
     QVERIFY(sent.mid(select + 1, sent.size() - select - 1 - motionReadBack.size()).count("E") >= 1);
-    QCOMPARE(triax->cbGrating->currentIndex(), 1);
-    QCOMPARE(triax->grating, 1);
+    QCOMPARE(triax->grating(), 1);
+    // The start-up's and the grating change's.
+    QCOMPARE(triax->readBacks(), 2);
 }
 
 void TestDialogue::slitMovesAreRelativeToTheReadBack()
@@ -184,44 +184,42 @@ void TestDialogue::slitMovesAreRelativeToTheReadBack()
     for (const auto &[typed, command] :
         { std::pair { "700", "k0,0,-300\r" }, std::pair { "1400", "k0,0,700\r" } }) {
         simulator->clearCommands();
-        triax->leInSlit->clear();
-        QTest::keyClicks(triax->leInSlit, QString::fromLatin1(typed));
-        QTest::keyClick(triax->leInSlit, Qt::Key_Return);
+        triax->newInSlit(QString::fromLatin1(typed));
         QVERIFY(settle());
         QCOMPARE(wire().first(), QByteArray(command));
-        QCOMPARE(triax->inSlitSteps, QByteArray(typed).toInt());
+        QCOMPARE(triax->inSlitSteps(), QByteArray(typed).toInt());
         QCOMPARE(simulator->model().entranceSlit(), QByteArray(typed).toInt());
     }
 }
 
-void TestDialogue::noInstrumentLeavesThePanelIdle()
+void TestDialogue::noInstrumentIsNoAnswer()
 {
     TriaxSimulator::Options options;
     options.faults = { { TriaxSimulator::Fault::NoAnswer, QByteArray() } };
     start(options);
 
-    QTRY_VERIFY_WITH_TIMEOUT(looksFaulty(QStringLiteral("no answer")), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(isFault(TriaxController::State::NoAnswer), 2000);
+    QCOMPARE(triax->statusText(), QStringLiteral("no answer"));
     QCOMPARE(wire(), QList<QByteArray> { " " });
-    QVERIFY(triax->pbClose->isEnabled() && !triax->pbOpen->isEnabled());
-    QCOMPARE(triax->currentCommand, QStringLiteral(" "));
-    triax->pbClose->click();
-    QCOMPARE(triax->lbReady->text(), QStringLiteral("not ready"));
-    QVERIFY(triax->pbOpen->isEnabled() && !triax->pbClose->isEnabled());
+    QCOMPARE(triax->readBacks(), 0);
+    triax->closePort();
+    QCOMPARE(triax->state(), TriaxController::State::Closed);
+    QCOMPARE(triax->statusText(), QStringLiteral("not ready"));
 }
 
 void TestDialogue::closeDrainsTheQueue()
 {
     TriaxSimulator::Options options;
     start(options);
-    QTRY_COMPARE_WITH_TIMEOUT(triax->lbReady->text(), QStringLiteral("ready"), 2000);
-    QCOMPARE(triax->commandQueue.size(), 5);
+    QTRY_COMPARE_WITH_TIMEOUT(triax->state(), TriaxController::State::ReadingBack, 2000);
+    QCOMPARE(triax->queuedCommands().size(), 5);
 
     QStringList lines;
     {
         const DebugLog log;
-        triax->ckbVerbose->setChecked(true);
-        triax->pbClose->click();
-        QTRY_VERIFY_WITH_TIMEOUT(triax->commandQueue.isEmpty(), 2000);
+        triax->setVerbose(true);
+        remote<int>("close");
+        QTRY_VERIFY_WITH_TIMEOUT(triax->queuedCommands().isEmpty(), 2000);
         lines = log.lines();
     }
 
@@ -232,14 +230,16 @@ void TestDialogue::closeDrainsTheQueue()
         qPrintable(lines.at(0)));
     for (int i = 1; i < 5; ++i)
         QVERIFY2(lines.at(i).contains(QLatin1String("rx: \"TX_ERROR: ")), qPrintable(lines.at(i)));
-    QCOMPARE(triax->lbReady->text(), QStringLiteral("not ready"));
-    QVERIFY(triax->pbOpen->isEnabled());
+    // A read-back drained on a closed port is no read-back.
+    QCOMPARE(triax->state(), TriaxController::State::Closed);
+    QCOMPARE(triax->readBacks(), 0);
 
     // Connecting again runs the handshake from the start.
     simulator->clearCommands();
-    triax->pbOpen->click();
+    remote<int>("connect");
     QVERIFY(settle());
     QCOMPARE(wire(), QList<QByteArray> { " " } + startUpReadBack);
+    QCOMPARE(triax->readBacks(), 1);
 }
 
 void TestDialogue::lostPollAnswerIsAskedAgain()
@@ -251,7 +251,7 @@ void TestDialogue::lostPollAnswerIsAskedAgain()
     QVERIFY(settle());
     simulator->clearCommands();
 
-    enter(triax->leWavelength, QStringLiteral("546.07"));
+    triax->newWavelength(QStringLiteral("546.07"));
     QVERIFY(settle());
     QCOMPARE(wire(), (QList<QByteArray> { "Z61,0,546.07\r", "E", "E" } + motionReadBack));
     QCOMPARE(remote<int>("status"), 1);
@@ -269,43 +269,43 @@ void TestDialogue::silentInstrumentHandsControlBack()
     QStringList lines;
     {
         const DebugLog log;
-        enter(triax->leWavelength, QStringLiteral("546.07"));
-        QTRY_VERIFY_WITH_TIMEOUT(looksFaulty(QStringLiteral("no answer")), 3000);
+        triax->newWavelength(QStringLiteral("546.07"));
+        QTRY_VERIFY_WITH_TIMEOUT(isFault(TriaxController::State::NoAnswer), 3000);
         lines = log.warnings();
     }
     QCOMPARE(wire(), (QList<QByteArray> { "Z61,0,546.07\r", "E", "E", "E", "E" }));
-    QVERIFY(triax->pbClose->isEnabled() && !triax->pbOpen->isEnabled());
+    QCOMPARE(triax->readBacks(), 1);
     QCOMPARE(lines,
         QStringList("instrument: no answer to \"E\" after 4 tries, last reception "
                     "\"RX_ERROR: empty answer/timeout ?\""));
 
     // Close and connect wake the instrument afresh.
     simulator->clearCommands();
-    triax->pbClose->click();
-    triax->pbOpen->click();
+    triax->closePort();
+    triax->openPort();
     QVERIFY(settle());
     QCOMPARE(wire(), QList<QByteArray> { " " } + startUpReadBack);
-    QCOMPARE(triax->leWavelength->text(), QStringLiteral("546.07"));
+    QCOMPARE(triax->wavelengthText(), QStringLiteral("546.07"));
 }
 
 void TestDialogue::unacknowledgedMotionIsFollowedUp_data()
 {
-    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("method");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<TriaxSimulator::Fault>("fault");
     QTest::addColumn<QString>("position");
 
     QTest::newRow("wavelength, garbled")
-        << "leWavelength"
+        << "newWavelength"
         << "546.07" << TriaxSimulator::Fault { TriaxSimulator::Fault::Garbage, "Z61" } << "21843";
     QTest::newRow("relative move, lost")
-        << "leMoveRel"
+        << "moveRelative"
         << "2000" << TriaxSimulator::Fault { TriaxSimulator::Fault::NoAnswer, "F" } << "22000";
 }
 
 void TestDialogue::unacknowledgedMotionIsFollowedUp()
 {
-    QFETCH(QString, field);
+    QFETCH(QString, method);
     QFETCH(QString, typed);
     QFETCH(TriaxSimulator::Fault, fault);
     QFETCH(QString, position);
@@ -317,14 +317,14 @@ void TestDialogue::unacknowledgedMotionIsFollowedUp()
     QVERIFY(settle());
     simulator->clearCommands();
 
-    enter(triax->findChild<QLineEdit *>(field), typed);
+    QMetaObject::invokeMethod(triax.get(), qPrintable(method), Q_ARG(QString, typed));
     QVERIFY(settle());
     const QList<QByteArray> sent = wire();
     const qsizetype polls = sent.count("E");
     QVERIFY2(polls >= 2, qPrintable(QString::number(polls)));
     QCOMPARE(sent.mid(1, polls), QList<QByteArray>(polls, "E"));
     QCOMPARE(sent.mid(1 + polls), motionReadBack);
-    QCOMPARE(triax->leMotPos->text(), position);
+    QCOMPARE(triax->positionText(), position);
     QCOMPARE(remote<int>("getPosition"), position.toInt());
 }
 
@@ -338,25 +338,25 @@ void TestDialogue::vanishedPortIsNoticed()
     start(options, device);
     QVERIFY(settle());
 
-    enter(triax->leWavelength, QStringLiteral("546.07"));
+    triax->newWavelength(QStringLiteral("546.07"));
     QTRY_VERIFY_WITH_TIMEOUT(wire().contains("E"), 2000);
     simulator->hangUp();
-    QTRY_VERIFY_WITH_TIMEOUT(looksFaulty(QStringLiteral("port lost")), 2000);
-    QVERIFY(triax->pbOpen->isEnabled() && !triax->pbClose->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(isFault(TriaxController::State::PortLost), 2000);
+    QCOMPARE(triax->statusText(), QStringLiteral("port lost"));
 
-    // Gone for now: connect says why and stays available.
-    triax->pbOpen->click();
-    QCOMPARE(triax->lbReady->text(), QStringLiteral("file not found: %1").arg(device));
-    QVERIFY(triax->pbOpen->isEnabled());
+    // Gone for now: connect says why.
+    triax->openPort();
+    QCOMPARE(triax->state(), TriaxController::State::OpenFailed);
+    QCOMPARE(triax->statusText(), QStringLiteral("file not found: %1").arg(device));
 
     // Back under the same name, where the move took it.
     options.wavelength = 546.07;
     simulator = std::make_unique<TriaxSimulator>(options);
     QVERIFY(simulator->isValid());
-    triax->pbOpen->click();
+    triax->openPort();
     QVERIFY(settle());
     QCOMPARE(wire(), QList<QByteArray> { " " } + startUpReadBack);
-    QCOMPARE(triax->leMotPos->text(), QStringLiteral("21843"));
+    QCOMPARE(triax->position(), 21843);
 }
 
 QTEST_MAIN(TestDialogue)

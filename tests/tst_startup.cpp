@@ -1,4 +1,4 @@
-#include "triax.h"
+#include "triaxcontroller.h"
 #include "triaxsimulator.h"
 
 #include <QTest>
@@ -28,25 +28,25 @@ void TestStartUp::startAndAutobaudPaths()
     TriaxSimulator startSimulator(needsStart);
     TriaxSimulator autobaudSimulator(needsAutobaud);
     QVERIFY(startSimulator.isValid() && autobaudSimulator.isValid());
-    WidgetTriax startPanel(nullptr, startSimulator.devicePath(), 9123);
-    WidgetTriax autobaudPanel(nullptr, autobaudSimulator.devicePath(), 9124);
-    startPanel.pbOpen->click();
-    autobaudPanel.pbOpen->click();
+    TriaxController startPanel(startSimulator.devicePath());
+    TriaxController autobaudPanel(autobaudSimulator.devicePath());
+    startPanel.openPort();
+    autobaudPanel.openPort();
 
     // The wait for "A" holds each panel, not yet ready.
     QTRY_COMPARE_WITH_TIMEOUT(autobaudSimulator.commands().size(), 4, 3000);
-    QCOMPARE(startPanel.commandQueue, QList<QString> { QStringLiteral("A") });
-    QCOMPARE(autobaudPanel.lbReady->text(), QStringLiteral("not ready"));
+    QCOMPARE(startPanel.queuedCommands(), QList<QString> { QStringLiteral("A") });
+    QCOMPARE(autobaudPanel.state(), TriaxController::State::WakingUp);
 
-    const auto settled
-        = [](const WidgetTriax &panel) { return panel.ready == 1 && panel.commandQueue.isEmpty(); };
+    const auto settled = [](const TriaxController &panel) {
+        return panel.state() == TriaxController::State::Ready && panel.queuedCommands().isEmpty();
+    };
     QVERIFY(QTest::qWaitFor([&] { return settled(startPanel) && settled(autobaudPanel); }, 100000));
 
     QCOMPARE(startSimulator.commands(), (QList<QByteArray> { " ", o2000, "A", " " } + readBack));
     QCOMPARE(autobaudSimulator.commands(),
         (QList<QByteArray> { " ", "\xf7", o2000, "A", " " } + readBack));
-    QCOMPARE(autobaudPanel.lbReady->text(), QStringLiteral("ready"));
-    QVERIFY(autobaudPanel.leWavelength->isEnabled());
+    QCOMPARE(autobaudPanel.readBacks(), 1);
 }
 
 QTEST_MAIN(TestStartUp)
