@@ -117,7 +117,8 @@ void TriaxController::openPort()
         queueCommand(QStringLiteral(" "));
         return;
     }
-    // Open already: the state tells how the instrument is, and stays.
+    // Not opened, the link's reason is the status until the next try; open
+    // already, the state tells how the instrument is, and stays.
     if (opened == 0)
         setState(State::OpenFailed, serial->statusMsg);
     qWarning("serial port %s: %s", qPrintable(serial->devicePath()), qPrintable(serial->statusMsg));
