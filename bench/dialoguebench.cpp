@@ -4,11 +4,10 @@
 // waiting time of the first command, is the panel's overhead: timer lateness,
 // answer handling and writing the next command.
 
-#include "serialconnection.h"
-#include "triax.h"
+#include "triaxcontroller.h"
 #include "triaxsimulator.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QMutex>
@@ -73,16 +72,16 @@ public:
             },
             Qt::BlockingQueuedConnection);
         clock.start();
-        panel = std::make_unique<WidgetTriax>(nullptr, simulator->devicePath(), 0);
-        // Connected after the panel's own handler, so this runs once the
-        // reception has been handled and the next command written.
-        QObject::connect(panel->serial.get(), &SerialConnection::endReception,
+        controller = std::make_unique<TriaxController>(simulator->devicePath());
+        // A handled answer ends with checkQueue; connected after the
+        // controller's own slot, this runs once the next command is written.
+        QObject::connect(controller.get(), &TriaxController::checkQueue,
             [this] { lastReception = clock.nsecsElapsed(); });
     }
 
     ~Bench()
     {
-        panel.reset();
+        controller.reset();
         QMetaObject::invokeMethod(
             &anchor, [this] { delete simulator; }, Qt::BlockingQueuedConnection);
         instrumentThread.quit();
@@ -90,7 +89,7 @@ public:
     }
 
     bool isValid() const { return simulator->isValid(); }
-    void close() { panel->closePort(); }
+    void close() { controller->closePort(); }
 
     template<typename Action>
     Phase run(const QString &name, Action action)
@@ -99,14 +98,15 @@ public:
             const QMutexLocker locker(&mutex);
             arrivals.clear();
         }
-        action(*panel);
+        action(*controller);
         // The action ends by writing its first command.
         const qint64 written = clock.nsecsElapsed();
         // A real event loop, not a polling wait: the panel must wake when its
         // timer fires, as it does in the program.
         QEventLoop loop;
-        const auto done = [this] { return panel->ready == 1 && panel->commandQueue.isEmpty(); };
-        QObject::connect(panel->serial.get(), &SerialConnection::endReception, &loop, [&] {
+        const auto done
+            = [this] { return controller->ready() == 1 && controller->queuedCommands().isEmpty(); };
+        QObject::connect(controller.get(), &TriaxController::checkQueue, &loop, [&] {
             if (done())
                 loop.quit();
         });
@@ -128,7 +128,7 @@ private:
     QThread instrumentThread;
     QObject anchor;
     TriaxSimulator *simulator = nullptr;
-    std::unique_ptr<WidgetTriax> panel;
+    std::unique_ptr<TriaxController> controller;
     QElapsedTimer clock;
     QMutex mutex;
     QList<Arrival> arrivals;
@@ -177,9 +177,7 @@ void printTarget(const char *text, double value, double limit)
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     const int rounds = argc > 1 ? QByteArray(argv[1]).toInt() : 3;
 
     Bench bench;
@@ -197,12 +195,12 @@ int main(int argc, char *argv[])
         total.overheadsMs += one.overheadsMs;
     };
     for (int round = 0; round < rounds; ++round) {
-        add(startUps,
-            summarise(bench.run("start-up", [](WidgetTriax &panel) { panel.openPort(); })));
+        add(startUps, summarise(bench.run("start-up", [](TriaxController &controller) {
+            controller.openPort();
+        })));
         const QString target = round % 2 ? QStringLiteral("500") : QStringLiteral("546.07");
-        add(moves, summarise(bench.run("move", [&target](WidgetTriax &panel) {
-            panel.leWavelength->setText(target);
-            panel.newWavelength();
+        add(moves, summarise(bench.run("move", [&target](TriaxController &controller) {
+            controller.newWavelength(target);
         })));
         bench.close();
     }

@@ -6,7 +6,9 @@
 //
 //   panelbench PORT
 
-#include "triax.h"
+#include "triaxcontroller.h"
+#include "widgettriax.h"
+#include "xmlrpcserver.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -41,7 +43,9 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     const int port = argc > 1 ? QByteArray(argv[1]).toInt() : 8086;
-    WidgetTriax panel(nullptr, QStringLiteral("/nonexistent/tty"), port);
+    TriaxController controller(QStringLiteral("/nonexistent/tty"));
+    const ServerXmlRPC remoteApi(&controller, port);
+    WidgetTriax panel(&controller, remoteApi.listeningOn());
     panel.setVisible(true);
 
     QElapsedTimer clock;

@@ -1,19 +1,21 @@
 #include "debuglog.h"
-#include "triax.h"
+#include "triaxcontroller.h"
 #include "triaxsimulator.h"
+#include "widgettriax.h"
 #include "xmlrpcserver.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLineEdit>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTest>
 
 #include <memory>
 
-// Remote clients drive the panel through Python's own XML-RPC client, against
-// the simulated instrument: what a client gets back, what goes over the wire,
-// and what the panel shows.
+// Remote clients drive the instrument through Python's own XML-RPC client,
+// against the simulated instrument: what a client gets back and what goes over
+// the wire.
 class TestRemote : public QObject
 {
     Q_OBJECT
@@ -42,7 +44,8 @@ private:
 
     const QString python = QStringLiteral(PYTHON3_EXECUTABLE);
     std::unique_ptr<TriaxSimulator> simulator;
-    std::unique_ptr<WidgetTriax> triax;
+    std::unique_ptr<TriaxController> controller;
+    std::unique_ptr<ServerXmlRPC> remoteApi;
     std::unique_ptr<QProcess> client;
 };
 
@@ -76,7 +79,8 @@ void TestRemote::cleanup()
         client->waitForFinished(5000);
     }
     client.reset();
-    triax.reset();
+    remoteApi.reset();
+    controller.reset();
     simulator.reset();
 }
 
@@ -84,11 +88,12 @@ void TestRemote::start(const TriaxSimulator::Options &options)
 {
     simulator = std::make_unique<TriaxSimulator>(options);
     QVERIFY2(simulator->isValid(), qPrintable(simulator->errorString()));
-    // Port 0: the system chooses a free port, and the panel shows which.
-    triax = std::make_unique<WidgetTriax>(nullptr, simulator->devicePath(), 0);
-    const QString port = triax->lbPortValue->text();
+    controller = std::make_unique<TriaxController>(simulator->devicePath());
+    // Port 0: the system chooses a free port, and the operator is told which.
+    remoteApi = std::make_unique<ServerXmlRPC>(controller.get(), 0);
+    const QString port = remoteApi->listeningOn();
     QVERIFY(port != QStringLiteral("0"));
-    QCOMPARE(port, QString::number(triax->remoteApi->serverPort()));
+    QCOMPARE(port, QString::number(remoteApi->serverPort()));
 
     client = std::make_unique<QProcess>();
     client->setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -116,7 +121,8 @@ bool TestRemote::settle()
 {
     return QTest::qWaitFor(
         [this] {
-            return call(QStringLiteral("status")) == integer(1) && triax->commandQueue.isEmpty();
+            return call(QStringLiteral("status")) == integer(1)
+                && controller->queuedCommands().isEmpty();
         },
         10000);
 }
@@ -124,6 +130,8 @@ bool TestRemote::settle()
 void TestRemote::sessionDrivesThePanel()
 {
     start();
+    // A remote request shows where the operator would have typed it.
+    const WidgetTriax window(controller.get(), remoteApi->listeningOn());
     QCOMPARE(call("status"), integer(0));
     QCOMPARE(call("checkConnection"), text("0"));
     QCOMPARE(call("getWavelength"), QJsonArray({ "float", 0.0 }));
@@ -136,7 +144,8 @@ void TestRemote::sessionDrivesThePanel()
 
     QCOMPARE(call("setWavelength", "546.07"), noResult);
     QCOMPARE(call("status"), integer(0));
-    QCOMPARE(triax->leWavelength->text(), QStringLiteral("546.07"));
+    QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("leWavelength"))->text(),
+        QStringLiteral("546.07"));
     QVERIFY(settle());
     QCOMPARE(wire().first(), QByteArray("Z61,0,546.07\r"));
     QCOMPARE(call("getWavelength"), QJsonArray({ "float", 546.07 }));
@@ -156,7 +165,6 @@ void TestRemote::sessionDrivesThePanel()
     // Another grating, then the same one again: one grating command each.
     simulator->clearCommands();
     QCOMPARE(call("setGrating", "1"), noResult);
-    QCOMPARE(triax->cbGrating->currentIndex(), 1);
     QVERIFY(settle());
     QCOMPARE(wire().count("Z451,0,0,0,1\r"), 1);
     QCOMPARE(call("getGrating"), integer(1));
@@ -166,7 +174,6 @@ void TestRemote::sessionDrivesThePanel()
 
     simulator->clearCommands();
     QCOMPARE(call("moveRelative", "-200"), noResult);
-    QCOMPARE(triax->leMoveRel->text(), QStringLiteral("-200"));
     QVERIFY(settle());
     QCOMPARE(wire().first(), QByteArray("F0,-200\r"));
     QCOMPARE(call("getPosition"), integer(21643));
@@ -174,8 +181,7 @@ void TestRemote::sessionDrivesThePanel()
     QCOMPARE(call("close"), integer(0));
     QCOMPARE(call("status"), integer(0));
     QCOMPARE(call("checkConnection"), text("0"));
-    QCOMPARE(triax->lbReady->text(), QStringLiteral("not ready"));
-    QVERIFY(triax->pbOpen->isEnabled());
+    QCOMPARE(controller->state(), TriaxController::State::Closed);
 }
 
 void TestRemote::introspection()
@@ -210,15 +216,10 @@ void TestRemote::refusedRequestsChangeNothing()
         QVERIFY(refused("setGrating", "1"));
         QCOMPARE(log.lines(), QStringList { "0" });
     }
-    QVERIFY(triax->leWavelength->text().isEmpty() && triax->leMoveRel->text().isEmpty());
-    QVERIFY(triax->leInSlit->text().isEmpty() && triax->leOutSlit->text().isEmpty());
-    QCOMPARE(triax->cbGrating->currentIndex(), 0);
-    QVERIFY(triax->commandQueue.isEmpty());
+    QVERIFY(controller->queuedCommands().isEmpty());
 
     QVERIFY(connectInstrument());
     simulator->clearCommands();
-    const QStringList fields { triax->leWavelength->text(), triax->leInSlit->text(),
-        triax->leOutSlit->text() };
     {
         DebugLog log;
         QVERIFY(refused("setWavelength", "249.99"));
@@ -236,12 +237,8 @@ void TestRemote::refusedRequestsChangeNothing()
     QCOMPARE(call("setInSlit", "10.0"), wrongType);
 
     QCOMPARE(call("status"), integer(1));
-    QVERIFY(triax->commandQueue.isEmpty());
+    QVERIFY(controller->queuedCommands().isEmpty());
     QVERIFY(wire().isEmpty());
-    QCOMPARE(QStringList({ triax->leWavelength->text(), triax->leInSlit->text(),
-                 triax->leOutSlit->text() }),
-        fields);
-    QCOMPARE(triax->cbGrating->currentIndex(), 0);
 }
 
 void TestRemote::limitsAreAccepted()
@@ -257,12 +254,8 @@ void TestRemote::limitsAreAccepted()
     const auto waitReady = [this] {
         return QTest::qWaitFor([this] { return call("status") == integer(1); }, 10000);
     };
-    // The field shows at most 6 significant digits, without trailing zeros.
-    const QList<std::pair<const char *, QString>> wavelengths { { "250.0", "250" },
-        { "1300.0", "1300" }, { "1234.5678", "1234.57" } };
-    for (const auto &[argument, field] : wavelengths) {
-        QCOMPARE(call("setWavelength", argument), noResult);
-        QCOMPARE(triax->leWavelength->text(), field);
+    for (const char *wavelength : { "250.0", "1300.0", "1234.5678" }) {
+        QCOMPARE(call("setWavelength", wavelength), noResult);
         QVERIFY(waitReady());
     }
     QCOMPARE(call("setInSlit", "0"), noResult);
@@ -270,6 +263,7 @@ void TestRemote::limitsAreAccepted()
     QCOMPARE(call("setOutSlit", "1400"), noResult);
     QVERIFY(settle());
 
+    // A wavelength goes out with at most 6 significant digits, without trailing zeros.
     const QList<QByteArray> moves { "Z61,0,250\r", "Z61,0,1300\r", "Z61,0,1234.57\r", "k0,0,-100\r",
         "k0,2,1300\r" };
     for (const QByteArray &move : moves)
@@ -289,20 +283,23 @@ void TestRemote::portInUseIsReported()
     QTest::ignoreMessage(QtWarningMsg,
         QRegularExpression(
             QStringLiteral("^remote control: cannot listen on port %1: \\S.*$").arg(taken)));
-    WidgetTriax panel(nullptr, simulator.devicePath(), taken);
-    QCOMPARE(panel.lbPortValue->text(), QString::number(taken));
+    TriaxController controller(simulator.devicePath());
+    const ServerXmlRPC remoteApi(&controller, taken);
+    QCOMPARE(remoteApi.serverPort(), 0);
+    QCOMPARE(remoteApi.listeningOn(), QString::number(taken));
 
     // The operator still works the instrument.
-    panel.pbOpen->click();
-    QTRY_COMPARE_WITH_TIMEOUT(panel.lbReady->text(), QStringLiteral("ready"), 5000);
+    controller.openPort();
+    QTRY_COMPARE_WITH_TIMEOUT(controller.statusText(), QStringLiteral("ready"), 5000);
 }
 
 void TestRemote::portWrapsAt65536()
 {
-    // 65536 wraps to 0, so the system chooses, and the panel shows its choice.
-    WidgetTriax panel(nullptr, QStringLiteral("/dev/null"), 65536);
-    QVERIFY(panel.remoteApi->serverPort() != 0);
-    QCOMPARE(panel.lbPortValue->text(), QString::number(panel.remoteApi->serverPort()));
+    // 65536 wraps to 0, so the system chooses, and the operator is told its choice.
+    TriaxController controller(QStringLiteral("/dev/null"));
+    const ServerXmlRPC remoteApi(&controller, 65536);
+    QVERIFY(remoteApi.serverPort() != 0);
+    QCOMPARE(remoteApi.listeningOn(), QString::number(remoteApi.serverPort()));
 }
 
 QTEST_MAIN(TestRemote)

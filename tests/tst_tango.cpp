@@ -1,4 +1,4 @@
-#include "triax.h"
+#include "triaxcontroller.h"
 #include "triaxsimulator.h"
 #include "xmlrpcserver.h"
 
@@ -29,7 +29,8 @@ private:
     const QString python = QStringLiteral(TANGO_PYTHON);
     QTemporaryDir directory;
     std::unique_ptr<TriaxSimulator> simulator;
-    std::unique_ptr<WidgetTriax> triax;
+    std::unique_ptr<TriaxController> controller;
+    std::unique_ptr<ServerXmlRPC> remoteApi;
     QProcess server;
     QString deviceUrl;
 };
@@ -52,7 +53,8 @@ quint16 freePort()
 
 void TestTango::startPanel(int port)
 {
-    triax = std::make_unique<WidgetTriax>(nullptr, simulator->devicePath(), port);
+    controller = std::make_unique<TriaxController>(simulator->devicePath());
+    remoteApi = std::make_unique<ServerXmlRPC>(controller.get(), port);
 }
 
 bool TestTango::startServer()
@@ -63,7 +65,7 @@ bool TestTango::startServer()
         return false;
     database.write(QStringLiteral("monopanel-tango/test/DEVICE/Monochromator: \"lab/mono/1\"\n"
                                   "lab/mono/1->PanelUrl: \"http://127.0.0.1:%1/\"\n")
-                       .arg(triax->remoteApi->serverPort())
+                       .arg(remoteApi->serverPort())
                        .toUtf8());
     database.close();
 
@@ -91,7 +93,7 @@ void TestTango::deviceFollowsThePanel()
     simulator = std::make_unique<TriaxSimulator>(TriaxSimulator::Options());
     QVERIFY2(simulator->isValid(), qPrintable(simulator->errorString()));
     startPanel(0);
-    const quint16 panelPort = triax->remoteApi->serverPort();
+    const quint16 panelPort = remoteApi->serverPort();
     QVERIFY(panelPort != 0);
     QVERIFY(startServer());
 
@@ -106,10 +108,11 @@ void TestTango::deviceFollowsThePanel()
             break;
         const QByteArray line = session.readLine().trimmed();
         if (line == "stop panel") {
-            triax.reset();
+            remoteApi.reset();
+            controller.reset();
         } else if (line == "start panel") {
             startPanel(panelPort);
-            QCOMPARE(triax->remoteApi->serverPort(), panelPort);
+            QCOMPARE(remoteApi->serverPort(), panelPort);
         } else {
             qInfo("%s", line.constData());
             continue;

@@ -1,14 +1,22 @@
 #include "pseudoterminal.h"
-#include "serialconnection.h"
-#include "triax.h"
+#include "triaxcontroller.h"
+#include "widgettriax.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
-#include <QSignalSpy>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
-#include <QTimer>
+#include <QTextDocument>
 
 #include <memory>
 
+// The window on a controller whose instrument is the test, at the far end of
+// a pseudo-terminal: what the operator's edits ask of the controller, and how
+// the window looks in each state the controller reaches.
 class TestWidgetTriax : public QObject
 {
     Q_OBJECT
@@ -18,22 +26,41 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
-    void startUpState();
-    void enableGuiSwitchesLooks();
-    void editsBecomeCommands_data();
-    void editsBecomeCommands();
+    void startsIdle();
+    void looksFollowTheInstrument();
+    void openFailureShowsWhy();
+    void editsReachTheController_data();
+    void editsReachTheController();
     void gratingChoice();
-    void commandsGoOutInTheirFraming_data();
-    void commandsGoOutInTheirFraming();
-    void connectSendsOneSpaceOnce();
-    void noDoubleTransmission();
-    void closeReturnsToIdle();
-    void closingTheWindowClosesThePort();
+    void verboseCheckBox();
+    void quitClosesThePort();
 
 private:
+    template<typename T = QWidget>
+    T *widget(const char *name) const
+    {
+        return window->findChild<T *>(QLatin1String(name));
+    }
+    // The widgets of the window that take input, the ones enabled now.
+    QStringList enabled() const;
+    // Connects, the window idle while the instrument wakes up, and answers the
+    // wake-up, so that the instrument reads back.
+    void wakeUp();
+
     std::unique_ptr<PseudoTerminal> instrument;
-    std::unique_ptr<WidgetTriax> triax;
+    std::unique_ptr<TriaxController> controller;
+    std::unique_ptr<WidgetTriax> window;
 };
+
+namespace {
+
+using State = TriaxController::State;
+
+const QStringList idleLook { "pbOpen", "pbQuit", "ckbVerbose" };
+const QStringList connectedLook { "pbClose", "ckbVerbose", "leCommandLI", "leWavelength",
+    "leMotPos", "leMoveRel", "leInSlit", "leOutSlit", "cbGrating" };
+
+} // namespace
 
 void TestWidgetTriax::initTestCase()
 {
@@ -45,263 +72,192 @@ void TestWidgetTriax::init()
 {
     instrument = std::make_unique<PseudoTerminal>();
     QVERIFY(instrument->isValid());
-    triax = std::make_unique<WidgetTriax>(nullptr, instrument->devicePath(), 9123);
+    controller = std::make_unique<TriaxController>(instrument->devicePath());
+    window = std::make_unique<WidgetTriax>(controller.get(), QStringLiteral("9123"));
 }
 
 void TestWidgetTriax::cleanup()
 {
-    triax.reset();
+    window.reset();
+    controller.reset();
     instrument.reset();
 }
 
-void TestWidgetTriax::startUpState()
+QStringList TestWidgetTriax::enabled() const
 {
-    QCOMPARE(triax->lbPortValue->text(), QStringLiteral("9123"));
-    QCOMPARE(triax->lbDeviceValue->text(), instrument->devicePath());
-    QCOMPARE(triax->lbReady->text(), QStringLiteral("not ready"));
-
-    const QList<QChar> letters { u'B', u'C', u'F', u'G', u'H', u'g', u'h', u'i', u'j', u'k', u'W',
-        u'X', u'a', u'b', u'c', u'd', u'e', u'f', u'Z' };
-    QCOMPARE(triax->commandLetters, letters);
-
-    QCOMPARE(triax->ready, 0);
-    QCOMPARE(triax->inSlitSteps, 0);
-    QCOMPARE(triax->outSlitSteps, 0);
-    QCOMPARE(triax->grating, 0);
-    QVERIFY(triax->wavelengthText.isNull());
-    // Filling the grating box must not have run the grating action.
-    QVERIFY(triax->commandQueue.isEmpty());
-    QCOMPARE(triax->cbGrating->currentIndex(), 0);
-    QVERIFY(instrument->readFor(100).isEmpty());
-    QVERIFY(triax->pbOpen->isEnabled());
-    QVERIFY(triax->pbQuit->isEnabled());
-    QVERIFY(!triax->pbClose->isEnabled());
-    QVERIFY(!triax->leWavelength->isEnabled());
-}
-
-void TestWidgetTriax::enableGuiSwitchesLooks()
-{
-    const QList<QWidget *> inputs { triax->leCommandLI, triax->leWavelength, triax->leMotPos,
-        triax->leMoveRel, triax->leInSlit, triax->leOutSlit, triax->cbGrating };
-    for (bool on : { true, false, true }) {
-        triax->enableGui(on);
-        QCOMPARE(triax->pbClose->isEnabled(), on);
-        QCOMPARE(triax->pbOpen->isEnabled(), !on);
-        QCOMPARE(triax->pbQuit->isEnabled(), !on);
-        for (QWidget *input : inputs)
-            QCOMPARE(input->isEnabled(), on);
-        QVERIFY(triax->ckbVerbose->isEnabled());
-        QVERIFY(!triax->pbShutterOpenClose->isEnabled());
+    QStringList on;
+    for (const char *name :
+        { "pbOpen", "pbClose", "pbQuit", "pbShutterOpenClose", "ckbVerbose", "leCommandLI",
+            "leWavelength", "leMotPos", "leMoveRel", "leInSlit", "leOutSlit", "cbGrating" }) {
+        if (widget(name)->isEnabled())
+            on << QLatin1String(name);
     }
+    return on;
 }
 
-void TestWidgetTriax::editsBecomeCommands_data()
+void TestWidgetTriax::wakeUp()
+{
+    widget<QPushButton>("pbOpen")->click();
+    QCOMPARE(controller->state(), State::WakingUp);
+    QCOMPARE(enabled(), idleLook);
+    QCOMPARE(instrument->read(1, 1000), QByteArray(" "));
+    instrument->write("F");
+    QTRY_COMPARE_WITH_TIMEOUT(controller->state(), State::ReadingBack, 2000);
+}
+
+void TestWidgetTriax::startsIdle()
+{
+    QCOMPARE(widget<QLabel>("lbPortValue")->text(), QStringLiteral("9123"));
+    QCOMPARE(widget<QLabel>("lbDeviceValue")->text(), instrument->devicePath());
+    QCOMPARE(widget<QLabel>("lbReady")->text(), QStringLiteral("not ready"));
+    QCOMPARE(enabled(), idleLook);
+    QVERIFY(widget<QLineEdit>("leMotPos")->isReadOnly());
+
+    // The box's index is the number of the grating the instrument is sent,
+    // and filling the box must not have sent one.
+    const auto *gratings = widget<QComboBox>("cbGrating");
+    QCOMPARE(gratings->count(), 3);
+    for (int index = 0; index < gratings->count(); ++index)
+        QVERIFY(gratings->itemText(index).startsWith(QStringLiteral("G%1:").arg(index)));
+    QCOMPARE(gratings->currentIndex(), 0);
+    QVERIFY(controller->queuedCommands().isEmpty());
+    QVERIFY(instrument->readFor(100).isEmpty());
+
+    QTextDocument wavelengthLabel;
+    wavelengthLabel.setHtml(widget<QLabel>("lbWavelength")->text());
+    QCOMPARE(wavelengthLabel.toPlainText(), QString(QChar(0x03BB)) + QStringLiteral(" (nm)"));
+}
+
+// Through a start-up, a read-back that finds another grating, its motion and
+// an instrument that falls silent while the motor is polled.
+void TestWidgetTriax::looksFollowTheInstrument()
+{
+    const auto *status = widget<QLabel>("lbReady");
+    wakeUp();
+    QCOMPARE(status->text(), QStringLiteral("ready"));
+    QCOMPARE(enabled(), connectedLook);
+
+    const QList<std::pair<QByteArray, QByteArray>> readBack { { "H0\r", "o20000" },
+        { "Z62,0\r", "o500.000" }, { "j0,0\r", "o1000" }, { "j0,2\r", "o0" },
+        { "Z452,0,0,0\r", "o1" } };
+    for (const auto &[command, answer] : readBack) {
+        QCOMPARE(instrument->read(int(command.size()), 1000), command);
+        instrument->write(answer);
+    }
+    // The box shows the grating found without asking for it a second time.
+    QCOMPARE(instrument->read(13, 1000), QByteArray("Z451,0,0,0,1\r"));
+    QCOMPARE(widget<QComboBox>("cbGrating")->currentIndex(), 1);
+    const QStringList shown { widget<QLineEdit>("leMotPos")->text(),
+        widget<QLineEdit>("leWavelength")->text(), widget<QLineEdit>("leInSlit")->text(),
+        widget<QLineEdit>("leOutSlit")->text() };
+    QCOMPARE(shown, QStringList({ "20000", "500.00", "1000", "0" }));
+    QCOMPARE(controller->state(), State::Moving);
+    QCOMPARE(enabled(), connectedLook);
+
+    instrument->write("o");
+    QCOMPARE(instrument->read(1, 1000), QByteArray("E"));
+    QCOMPARE(status->text(), QStringLiteral("motor busy"));
+    QCOMPARE(enabled(), QStringList { "ckbVerbose" });
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^instrument: no answer to \"E\""));
+    QTRY_COMPARE_WITH_TIMEOUT(controller->state(), State::NoAnswer, 3000);
+    QCOMPARE(status->text(), QStringLiteral("no answer"));
+    QCOMPARE(enabled(), QStringList({ "pbClose", "pbQuit", "ckbVerbose" }));
+
+    widget<QPushButton>("pbClose")->click();
+    QCOMPARE(status->text(), QStringLiteral("not ready"));
+    QCOMPARE(enabled(), idleLook);
+}
+
+void TestWidgetTriax::openFailureShowsWhy()
+{
+    controller = std::make_unique<TriaxController>(QStringLiteral("/nonexistent/tty"));
+    window = std::make_unique<WidgetTriax>(controller.get(), QStringLiteral("9123"));
+    QCOMPARE(widget<QLabel>("lbDeviceValue")->text(), QStringLiteral("/nonexistent/tty"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^serial port /nonexistent/tty: "));
+    widget<QPushButton>("pbOpen")->click();
+    QCOMPARE(widget<QLabel>("lbReady")->text(), QStringLiteral("file not found: /nonexistent/tty"));
+    QCOMPARE(enabled(), idleLook);
+}
+
+void TestWidgetTriax::editsReachTheController_data()
 {
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("command"); // empty: nothing is queued
-    QTest::addColumn<int>("readyAfter");
 
-    QTest::newRow("wavelength") << "leWavelength"
-                                << "546.07"
-                                << "Z61,0,546.07" << 0;
-    QTest::newRow("wavelength, lower limit") << "leWavelength"
-                                             << "250"
-                                             << "Z61,0,250" << 0;
-    QTest::newRow("wavelength, comma") << "leWavelength"
-                                       << "546,07"
-                                       << "" << 1;
-    QTest::newRow("wavelength, exponent") << "leWavelength"
-                                          << "5.4607e2"
-                                          << "" << 1;
+    const auto row
+        = [](const char *name, const char *field, const char *typed, const char *command) {
+              QTest::newRow(name) << QString::fromLatin1(field) << QString::fromLatin1(typed)
+                                  << QString::fromLatin1(command);
+          };
+    row("wavelength", "leWavelength", "546.07", "Z61,0,546.07");
+    row("wavelength, lower limit", "leWavelength", "250", "Z61,0,250");
+    row("wavelength, comma", "leWavelength", "546,07", "");
+    row("wavelength, exponent", "leWavelength", "5.4607e2", "");
     // A refused key leaves the field as it was before the keystroke.
-    QTest::newRow("wavelength, group separator refused") << "leWavelength"
-                                                         << "1,300"
-                                                         << "Z61,0,1300" << 0;
-    QTest::newRow("wavelength, above range") << "leWavelength"
-                                             << "1300.01"
-                                             << "" << 1;
-    QTest::newRow("wavelength, third decimal refused") << "leWavelength"
-                                                       << "546.071"
-                                                       << "Z61,0,546.07" << 0;
-    QTest::newRow("move") << "leMoveRel"
-                          << "-10000"
-                          << "F0,-10000" << 0;
-    QTest::newRow("move, above range") << "leMoveRel"
-                                       << "10001"
-                                       << "" << 1;
-    QTest::newRow("in slit, relative") << "leInSlit"
-                                       << "700"
-                                       << "k0,0,-300" << 0;
-    QTest::newRow("in slit, unchanged") << "leInSlit"
-                                        << "1000"
-                                        << "k0,0,0" << 0;
-    QTest::newRow("in slit, group separator refused") << "leInSlit"
-                                                      << "1.000"
-                                                      << "k0,0,0" << 0;
-    QTest::newRow("out slit") << "leOutSlit"
-                              << "1400"
-                              << "k0,2,1400" << 0;
-    QTest::newRow("out slit, above range") << "leOutSlit"
-                                           << "1401"
-                                           << "" << 1;
-    QTest::newRow("typed command") << "leCommandLI"
-                                   << "G0,1 x"
-                                   << "G0,1 x" << 1;
-    QTest::newRow("typed space") << "leCommandLI"
-                                 << " "
-                                 << " " << 1;
-    QTest::newRow("empty typed command") << "leCommandLI"
-                                         << ""
-                                         << "" << 1;
+    row("wavelength, group separator refused", "leWavelength", "1,300", "Z61,0,1300");
+    row("wavelength, above range", "leWavelength", "1300.01", "");
+    row("wavelength, third decimal refused", "leWavelength", "546.071", "Z61,0,546.07");
+    row("move", "leMoveRel", "-10000", "F0,-10000");
+    row("move, above range", "leMoveRel", "10001", "");
+    // Relative to the width read back, which has not come yet.
+    row("in slit", "leInSlit", "700", "k0,0,700");
+    row("in slit, group separator refused", "leInSlit", "1.000", "k0,0,1000");
+    row("out slit", "leOutSlit", "1400", "k0,2,1400");
+    row("out slit, above range", "leOutSlit", "1401", "");
+    row("typed command", "leCommandLI", "G0,1 x", "G0,1 x");
+    row("typed space", "leCommandLI", " ", " ");
+    row("empty typed command", "leCommandLI", "", "");
 }
 
-void TestWidgetTriax::editsBecomeCommands()
+void TestWidgetTriax::editsReachTheController()
 {
     QFETCH(QString, field);
     QFETCH(QString, typed);
     QFETCH(QString, command);
-    QFETCH(int, readyAfter);
 
-    // Open, so that a queued command stays in flight at the head.
-    QCOMPARE(triax->serial->openPort(), 1);
-    triax->enableGui(true);
-    triax->ready = 1;
-    triax->inSlitSteps = 1000;
-    triax->outSlitSteps = 0;
-    auto *edit = triax->findChild<QLineEdit *>(field);
+    wakeUp();
+    // The read-back is queued, its first command unanswered in flight.
+    const qsizetype readBack = controller->queuedCommands().size();
+    auto *edit = widget<QLineEdit>(qPrintable(field));
     QVERIFY(edit);
     QTest::keyClicks(edit, typed);
     QTest::keyClick(edit, Qt::Key_Return);
 
-    if (command.isEmpty()) {
-        QVERIFY(triax->commandQueue.isEmpty());
-    } else {
-        QCOMPARE(triax->commandQueue, QList<QString> { command });
-    }
-    QCOMPARE(triax->ready, readyAfter);
-    if (field == QLatin1String("leCommandLI")) {
+    const QList<QString> queued = controller->queuedCommands().mid(readBack);
+    QCOMPARE(queued, command.isEmpty() ? QList<QString>() : QList<QString> { command });
+    if (field == QLatin1String("leCommandLI"))
         QCOMPARE(edit->text(), typed);
-        QCOMPARE(triax->currentCommand, command.isEmpty() ? QString() : typed);
-    }
 }
 
 void TestWidgetTriax::gratingChoice()
 {
-    QCOMPARE(triax->serial->openPort(), 1);
-    triax->enableGui(true);
-    triax->ready = 1;
-    triax->cbGrating->setCurrentIndex(2);
-    QCOMPARE(triax->commandQueue, QList<QString> { QStringLiteral("Z451,0,0,0,2") });
-    QCOMPARE(triax->grating, 2);
-    QCOMPARE(triax->ready, 0);
+    wakeUp();
+    widget<QComboBox>("cbGrating")->setCurrentIndex(2);
+    QCOMPARE(controller->queuedCommands().last(), QStringLiteral("Z451,0,0,0,2"));
 }
 
-void TestWidgetTriax::commandsGoOutInTheirFraming_data()
+void TestWidgetTriax::verboseCheckBox()
 {
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QByteArray>("wire");
-    QTest::addColumn<int>("wait");
+    auto *verbose = widget<QCheckBox>("ckbVerbose");
+    QVERIFY(!verbose->isChecked());
+    verbose->click();
+    QVERIFY(controller->isVerbose());
 
-    QTest::newRow("byte escape 248") << "\\248" << QByteArray("\xf8") << 200;
-    QTest::newRow("byte escape 247") << "\\247" << QByteArray("\xf7") << 200;
-    QTest::newRow("byte escape 222") << "\\222" << QByteArray("\xde") << 200;
-    QTest::newRow("byte escape 256 wraps") << "\\256" << QByteArray(1, '\0') << 200;
-    QTest::newRow("byte escape 999 wraps") << "\\999" << QByteArray("\xe7") << 200;
-    QTest::newRow("digit 0 is text") << "\\200" << QByteArray("\\200") << 200;
-    QTest::newRow("two digits with 0") << "\\10" << QByteArray("\\10") << 200;
-    QTest::newRow("escape then line feed is text") << "\\248\n" << QByteArray("\\248\n") << 200;
-    QTest::newRow("O2000") << "O2000" << QByteArray::fromHex("4f3230303000") << 500;
-    QTest::newRow("O2000 and a space") << "O2000 " << QByteArray("O2000 ") << 200;
-    QTest::newRow("letter command") << "H0" << QByteArray("H0\r") << 200;
-    QTest::newRow("wavelength command") << "Z61,0,546.07" << QByteArray("Z61,0,546.07\r") << 200;
-    QTest::newRow("slit command") << "k0,2,-5" << QByteArray("k0,2,-5\r") << 200;
-    QTest::newRow("lower case from l on") << "lx" << QByteArray("lx") << 200;
-    QTest::newRow("upper case not listed") << "Dx" << QByteArray("Dx") << 200;
-    QTest::newRow("motor busy query") << "E" << QByteArray("E") << 200;
-    QTest::newRow("space") << " " << QByteArray(" ") << 500;
-    QTest::newRow("start") << "A" << QByteArray("A") << 90000;
+    // A window on a controller made verbose from the environment shows it so.
+    WidgetTriax second(controller.get(), QStringLiteral("9123"));
+    QVERIFY(second.findChild<QCheckBox *>(QStringLiteral("ckbVerbose"))->isChecked());
 }
 
-void TestWidgetTriax::commandsGoOutInTheirFraming()
+void TestWidgetTriax::quitClosesThePort()
 {
-    QFETCH(QString, command);
-    QFETCH(QByteArray, wire);
-    QFETCH(int, wait);
-
-    QCOMPARE(triax->serial->openPort(), 1);
-    triax->commandQueue.append(command);
-    emit triax->checkQueue();
-
-    QCOMPARE(instrument->read(int(wire.size()), 150), wire);
-    auto *timer = triax->serial->findChild<QTimer *>();
-    QVERIFY(timer);
-    QVERIFY(timer->isActive());
-    QCOMPARE(timer->interval(), wait);
-    QVERIFY(instrument->readFor(30).isEmpty());
-    QCOMPARE(triax->commandQueue.first(), command);
-}
-
-void TestWidgetTriax::connectSendsOneSpaceOnce()
-{
-    triax->openPort();
-    triax->openPort();
-    QCOMPARE(triax->commandQueue, QList<QString> { QStringLiteral(" ") });
-    QCOMPARE(instrument->readFor(300), QByteArray(" "));
-    // Opening does not enable the controls; the instrument's "ready" does.
-    QVERIFY(!triax->leWavelength->isEnabled());
-    QVERIFY(!triax->ckbVerbose->isChecked());
-    QVERIFY(!triax->stopwatch.isValid());
-}
-
-void TestWidgetTriax::noDoubleTransmission()
-{
-    triax->openPort();
-    QCOMPARE(instrument->read(1, 300), QByteArray(" "));
-    triax->enableGui(true);
-    QTest::keyClicks(triax->leWavelength, QStringLiteral("546.07"));
-    QTest::keyClick(triax->leWavelength, Qt::Key_Return);
-    QTest::keyClicks(triax->leCommandLI, QStringLiteral("H0"));
-    QTest::keyClick(triax->leCommandLI, Qt::Key_Return);
-    QCOMPARE(triax->commandQueue,
-        (QList<QString> {
-            QStringLiteral(" "), QStringLiteral("Z61,0,546.07"), QStringLiteral("H0") }));
-    // An answer the wake-up does not know ends it quietly: the next commands
-    // follow one by one, once each, and the polling after them.
-    instrument->write("x");
-    QVERIFY(instrument->readFor(300).isEmpty());
-    QCOMPARE(instrument->read(13, 1000), QByteArray("Z61,0,546.07\r"));
-    instrument->write("o");
-    QCOMPARE(instrument->read(3, 1000), QByteArray("H0\r"));
-    instrument->write("o1");
-    QCOMPARE(instrument->readFor(300), QByteArray("E"));
-}
-
-void TestWidgetTriax::closeReturnsToIdle()
-{
-    QCOMPARE(triax->serial->openPort(), 1);
-    triax->enableGui(true);
-    triax->ready = 1;
-    triax->displayStatus(QStringLiteral("ready"));
-    triax->commandQueue = { QStringLiteral("H0"), QStringLiteral("j0,0") };
-
-    triax->pbClose->click();
-    QCOMPARE(triax->lbReady->text(), QStringLiteral("not ready"));
-    QCOMPARE(triax->ready, 0);
-    QVERIFY(!triax->pbClose->isEnabled());
-    QVERIFY(triax->pbOpen->isEnabled());
-    QVERIFY(!triax->leInSlit->isEnabled());
-    QCOMPARE(triax->commandQueue.size(), 2);
-    QCOMPARE(triax->serial->openPort(), 1);
-}
-
-void TestWidgetTriax::closingTheWindowClosesThePort()
-{
-    triax->show();
-    QCOMPARE(triax->serial->openPort(), 1);
-    triax->pbQuit->click();
-    QVERIFY(!triax->isVisible());
-    QCOMPARE(triax->serial->openPort(), 1);
+    window->show();
+    widget<QPushButton>("pbOpen")->click();
+    QCOMPARE(controller->state(), State::WakingUp);
+    widget<QPushButton>("pbQuit")->click();
+    QVERIFY(!window->isVisible());
+    QCOMPARE(controller->state(), State::Closed);
 }
 
 QTEST_MAIN(TestWidgetTriax)

@@ -1,5 +1,5 @@
 #include "calloutcome.h"
-#include "triax.h"
+#include "triaxcontroller.h"
 #include "triaxsimulator.h"
 #include "xmlrpcserver.h"
 
@@ -23,7 +23,7 @@
 #include <thread>
 
 // The C library xmlrpc-c as the peer that refuses what is not strictly XML-RPC: its client
-// drives the panel on the simulated instrument, and our client calls its server.
+// drives the simulated instrument through our server, and our client calls its server.
 namespace {
 
 // What a user of xmlrpc-c gets from one call: the result, the fault as "code: text", or
@@ -58,7 +58,7 @@ QVariant xmlrpccCall(quint16 port, const std::string &method, const xmlrpc_c::pa
     }
 }
 
-// The xmlrpc-c client blocks, so it runs on a thread of its own while the panel serves.
+// The xmlrpc-c client blocks, so it runs on a thread of its own while our server serves.
 QVariant callFromXmlrpcc(
     quint16 port, const std::string &method, const xmlrpc_c::paramList &params = {})
 {
@@ -144,18 +144,21 @@ class TestXmlrpcc : public QObject
 {
     Q_OBJECT
 private slots:
-    void xmlrpccDrivesThePanel();
+    void xmlrpccDrivesTheInstrument();
     void clientReadsXmlrpcc();
 };
 
-void TestXmlrpcc::xmlrpccDrivesThePanel()
+void TestXmlrpcc::xmlrpccDrivesTheInstrument()
 {
     TriaxSimulator simulator({});
     QVERIFY2(simulator.isValid(), qPrintable(simulator.errorString()));
-    WidgetTriax panel(nullptr, simulator.devicePath(), 0);
-    const quint16 port = panel.remoteApi->serverPort();
+    TriaxController controller(simulator.devicePath());
+    const ServerXmlRPC remoteApi(&controller, 0);
+    const quint16 port = remoteApi.serverPort();
     QVERIFY(port != 0);
-    const auto settled = [&panel] { return panel.ready == 1 && panel.commandQueue.isEmpty(); };
+    const auto settled = [&controller] {
+        return controller.ready() == 1 && controller.queuedCommands().isEmpty();
+    };
 
     QCOMPARE(callFromXmlrpcc(port, "connect"), QVariant(0));
     QVERIFY(QTest::qWaitFor(settled, 10000));
