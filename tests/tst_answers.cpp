@@ -4,6 +4,7 @@
 #include "triaxcontroller.h"
 
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -26,6 +27,11 @@ private Q_SLOTS:
     void gratingReadBackSelectsTheGratingOnce();
     void emptyReceptionsLetTheQueueRest();
     void verboseTrace();
+    void commandsGoOutInTheirFraming_data();
+    void commandsGoOutInTheirFraming();
+    void connectSendsOneSpaceOnce();
+    void noDoubleTransmission();
+    void closeKeepsTheQueue();
 
 private:
     // Puts `head` at the front of the queue and delivers `received` as its
@@ -285,6 +291,97 @@ void TestAnswers::verboseTrace()
         qPrintable(lines.at(1)));
     QCOMPARE(triax->answer, QStringLiteral("o12"));
     QCOMPARE(triax->currentCommand, QStringLiteral("G1"));
+}
+
+void TestAnswers::commandsGoOutInTheirFraming_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::addColumn<int>("wait");
+
+    QTest::newRow("byte escape 248") << "\\248" << QByteArray("\xf8") << 200;
+    QTest::newRow("byte escape 247") << "\\247" << QByteArray("\xf7") << 200;
+    QTest::newRow("byte escape 222") << "\\222" << QByteArray("\xde") << 200;
+    QTest::newRow("byte escape 256 wraps") << "\\256" << QByteArray(1, '\0') << 200;
+    QTest::newRow("byte escape 999 wraps") << "\\999" << QByteArray("\xe7") << 200;
+    QTest::newRow("digit 0 is text") << "\\200" << QByteArray("\\200") << 200;
+    QTest::newRow("two digits with 0") << "\\10" << QByteArray("\\10") << 200;
+    QTest::newRow("escape then line feed is text") << "\\248\n" << QByteArray("\\248\n") << 200;
+    QTest::newRow("O2000") << "O2000" << QByteArray::fromHex("4f3230303000") << 500;
+    QTest::newRow("O2000 and a space") << "O2000 " << QByteArray("O2000 ") << 200;
+    QTest::newRow("letter command") << "H0" << QByteArray("H0\r") << 200;
+    QTest::newRow("wavelength command") << "Z61,0,546.07" << QByteArray("Z61,0,546.07\r") << 200;
+    QTest::newRow("slit command") << "k0,2,-5" << QByteArray("k0,2,-5\r") << 200;
+    QTest::newRow("lower case from l on") << "lx" << QByteArray("lx") << 200;
+    QTest::newRow("upper case not listed") << "Dx" << QByteArray("Dx") << 200;
+    QTest::newRow("motor busy query") << "E" << QByteArray("E") << 200;
+    QTest::newRow("space") << " " << QByteArray(" ") << 500;
+    QTest::newRow("start") << "A" << QByteArray("A") << 90000;
+}
+
+void TestAnswers::commandsGoOutInTheirFraming()
+{
+    QFETCH(QString, command);
+    QFETCH(QByteArray, wire);
+    QFETCH(int, wait);
+
+    triax->commandQueue.append(command);
+    emit triax->checkQueue();
+
+    QCOMPARE(instrument->read(int(wire.size()), 150), wire);
+    auto *timer = triax->serial->findChild<QTimer *>();
+    QVERIFY(timer);
+    QVERIFY(timer->isActive());
+    QCOMPARE(timer->interval(), wait);
+    QVERIFY(instrument->readFor(30).isEmpty());
+    QCOMPARE(triax->commandQueue.first(), command);
+}
+
+void TestAnswers::connectSendsOneSpaceOnce()
+{
+    triax->serial->closePort();
+    triax->openPort();
+    QTest::ignoreMessage(QtWarningMsg,
+        "serial port " + instrument->devicePath().toLatin1() + ": port already opened");
+    triax->openPort();
+    QCOMPARE(triax->commandQueue, QList<QString> { QStringLiteral(" ") });
+    QCOMPARE(instrument->readFor(300), QByteArray(" "));
+    QCOMPARE(triax->state(), TriaxController::State::WakingUp);
+    QVERIFY(!triax->isVerbose());
+    QVERIFY(!triax->stopwatch.isValid());
+}
+
+// Requests that come while a command is in flight wait their turn; each goes
+// out once, and so does the polling after them.
+void TestAnswers::noDoubleTransmission()
+{
+    triax->serial->closePort();
+    triax->openPort();
+    QCOMPARE(instrument->read(1, 300), QByteArray(" "));
+    triax->newWavelength(QStringLiteral("546.07"));
+    triax->sendCLICommand(QStringLiteral("H0"));
+    QCOMPARE(triax->commandQueue,
+        (QList<QString> {
+            QStringLiteral(" "), QStringLiteral("Z61,0,546.07"), QStringLiteral("H0") }));
+    // An answer the wake-up does not know ends it quietly.
+    instrument->write("x");
+    QVERIFY(instrument->readFor(300).isEmpty());
+    QCOMPARE(instrument->read(13, 1000), QByteArray("Z61,0,546.07\r"));
+    instrument->write("o");
+    QCOMPARE(instrument->read(3, 1000), QByteArray("H0\r"));
+    instrument->write("o1");
+    QCOMPARE(instrument->readFor(300), QByteArray("E"));
+}
+
+void TestAnswers::closeKeepsTheQueue()
+{
+    deliver(QStringLiteral(" "), "F");
+    QCOMPARE(triax->commandQueue.size(), 5);
+    triax->closePort();
+    QCOMPARE(triax->statusText(), QStringLiteral("not ready"));
+    QCOMPARE(triax->ready(), 0);
+    QCOMPARE(triax->commandQueue.size(), 5);
+    QCOMPARE(triax->serial->openPort(), 1);
 }
 
 QTEST_MAIN(TestAnswers)
