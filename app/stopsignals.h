@@ -17,8 +17,6 @@ public:
     explicit StopSignals(QObject *parent = nullptr);
     ~StopSignals() override;
 
-    bool isValid() const { return descriptor >= 0; }
-
 Q_SIGNALS:
     void received(int signal);
 
