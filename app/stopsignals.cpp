@@ -13,12 +13,12 @@ StopSignals::StopSignals(QObject *parent)
     sigemptyset(&stops);
     sigaddset(&stops, SIGTERM);
     sigaddset(&stops, SIGINT);
-    // Blocked, the signals wait in the descriptor instead of ending the process.
-    if (pthread_sigmask(SIG_BLOCK, &stops, nullptr) != 0)
-        return;
+    // Without the descriptor the signals keep ending the process as they would.
     descriptor = signalfd(-1, &stops, SFD_NONBLOCK | SFD_CLOEXEC);
     if (descriptor < 0)
         return;
+    // Blocked, the signals wait in the descriptor instead of ending the process.
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
     notifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &StopSignals::readSignal);
 }
