@@ -15,7 +15,7 @@ int main(int argc, char *argv[])
     const CommandLine commandLine = CommandLine::fromArguments(QApplication::arguments());
     TriaxController controller(commandLine.device);
     controller.setVerbose(Startup::verboseFromEnvironment());
-    const ServerXmlRPC remoteApi(&controller, commandLine.port);
+    ServerXmlRPC remoteApi(&controller, commandLine.port);
     WidgetTriax triax(&controller, remoteApi.listeningOn());
     triax.setVisible(true);
     return app.exec();

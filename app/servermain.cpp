@@ -14,12 +14,12 @@ int main(int argc, char *argv[])
     Startup::chooseEventLoop();
     QCoreApplication app(argc, argv);
     Startup::showDiagnostics();
-    const StopSignals stopSignals;
+    StopSignals stopSignals;
 
     const CommandLine commandLine = CommandLine::fromArguments(QCoreApplication::arguments());
     TriaxController controller(commandLine.device);
     controller.setVerbose(Startup::verboseFromEnvironment());
-    const ServerXmlRPC remoteApi(&controller, commandLine.port);
+    ServerXmlRPC remoteApi(&controller, commandLine.port);
 
     QObject::connect(&stopSignals, &StopSignals::received, &app, [&controller] {
         controller.closePort();
