@@ -44,7 +44,7 @@ int main(int argc, char *argv[])
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     const int port = argc > 1 ? QByteArray(argv[1]).toInt() : 8086;
     TriaxController controller(QStringLiteral("/nonexistent/tty"));
-    const ServerXmlRPC remoteApi(&controller, port);
+    ServerXmlRPC remoteApi(&controller, port);
     WidgetTriax panel(&controller, remoteApi.listeningOn());
     panel.setVisible(true);
 

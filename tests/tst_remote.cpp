@@ -131,7 +131,7 @@ void TestRemote::sessionDrivesThePanel()
 {
     start();
     // A remote request shows where the operator would have typed it.
-    const WidgetTriax window(controller.get(), remoteApi->listeningOn());
+    WidgetTriax window(controller.get(), remoteApi->listeningOn());
     QCOMPARE(call("status"), integer(0));
     QCOMPARE(call("checkConnection"), text("0"));
     QCOMPARE(call("getWavelength"), QJsonArray({ "float", 0.0 }));
@@ -284,7 +284,7 @@ void TestRemote::portInUseIsReported()
         QRegularExpression(
             QStringLiteral("^remote control: cannot listen on port %1: \\S.*$").arg(taken)));
     TriaxController controller(simulator.devicePath());
-    const ServerXmlRPC remoteApi(&controller, taken);
+    ServerXmlRPC remoteApi(&controller, taken);
     QCOMPARE(remoteApi.serverPort(), 0);
     QCOMPARE(remoteApi.listeningOn(), QString::number(taken));
 
@@ -297,7 +297,7 @@ void TestRemote::portWrapsAt65536()
 {
     // 65536 wraps to 0, so the system chooses, and the operator is told its choice.
     TriaxController controller(QStringLiteral("/dev/null"));
-    const ServerXmlRPC remoteApi(&controller, 65536);
+    ServerXmlRPC remoteApi(&controller, 65536);
     QVERIFY(remoteApi.serverPort() != 0);
     QCOMPARE(remoteApi.listeningOn(), QString::number(remoteApi.serverPort()));
 }

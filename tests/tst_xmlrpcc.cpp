@@ -153,7 +153,7 @@ void TestXmlrpcc::xmlrpccDrivesTheInstrument()
     TriaxSimulator simulator({});
     QVERIFY2(simulator.isValid(), qPrintable(simulator.errorString()));
     TriaxController controller(simulator.devicePath());
-    const ServerXmlRPC remoteApi(&controller, 0);
+    ServerXmlRPC remoteApi(&controller, 0);
     const quint16 port = remoteApi.serverPort();
     QVERIFY(port != 0);
     const auto settled = [&controller] {
