@@ -30,8 +30,10 @@ bool isNullResult(const QVariant &result)
         return result.toString().isNull();
     case QMetaType::QByteArray:
         return result.toByteArray().isNull();
+    // An invalid moment is written as an empty dateTime, which reads back as a null one:
+    // neither is a result, or the same value would answer differently the second time.
     case QMetaType::QDateTime:
-        return result.toDateTime().isNull();
+        return !result.toDateTime().isValid();
     default:
         return !result.isValid();
     }

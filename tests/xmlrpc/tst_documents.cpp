@@ -148,6 +148,10 @@ void TestDocuments::documents()
         "</param></params></methodCall>");
     QCOMPARE(KelpObject::prepareResponse(QVariant()), noResult);
     QCOMPARE(KelpObject::prepareResponse(QString()), noResult);
+    // Year 0 does not exist: an invalid moment that is not a null one.
+    const QDateTime yearZero(QDate(0, 2, 28), QTime(23, 59, 59));
+    QVERIFY(!yearZero.isNull() && !yearZero.isValid());
+    QCOMPARE(KelpObject::prepareResponse(yearZero), noResult);
     QVERIFY(KelpObject::prepareResponse(QString("")).contains("<string></string>"));
     QCOMPARE(KelpFault(-32602, "server error: invalid method parameters").toString(),
         declaration + R"(<methodResponse>
