@@ -19,7 +19,7 @@ StopSignals::StopSignals(QObject *parent)
         return;
     // Blocked, the signals wait in the descriptor instead of ending the process.
     pthread_sigmask(SIG_BLOCK, &stops, nullptr);
-    notifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
+    auto *notifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &StopSignals::readSignal);
 }
 

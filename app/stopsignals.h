@@ -3,8 +3,6 @@
 
 #include <QObject>
 
-class QSocketNotifier;
-
 // SIGTERM and SIGINT as a Qt signal, delivered by the event loop: the
 // program can then close the instrument's port before it ends, which a
 // signal handler could not do safely. Construct it before any thread is
@@ -24,7 +22,6 @@ private:
     void readSignal();
 
     int descriptor = -1;
-    QSocketNotifier *notifier = nullptr;
 };
 
 #endif

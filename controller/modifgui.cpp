@@ -6,8 +6,7 @@
 void TriaxController::askedForMotion()
 {
     m_ready = 0;
-    if (m_state == State::Ready || m_state == State::ReadingBack)
-        setState(State::Moving);
+    showMotorBusy(true);
 }
 
 void TriaxController::newWavelength(const QString &text)
@@ -30,14 +29,14 @@ void TriaxController::newInSlit(const QString &width)
 {
     emit inSlitRequested(width);
     askedForMotion();
-    queueCommand(QStringLiteral("k0,0,%1").arg(width.toInt() - m_inSlitSteps));
+    queueCommand(QStringLiteral("k0,0,%1").arg(width.toInt() - inSlitSteps()));
 }
 
 void TriaxController::newOutSlit(const QString &width)
 {
     emit outSlitRequested(width);
     askedForMotion();
-    queueCommand(QStringLiteral("k0,2,%1").arg(width.toInt() - m_outSlitSteps));
+    queueCommand(QStringLiteral("k0,2,%1").arg(width.toInt() - outSlitSteps()));
 }
 
 void TriaxController::changeGrating(int index)

@@ -187,11 +187,10 @@ bool TriaxController::parseZ452()
     if (!match.hasMatch())
         return false;
     const int found = match.captured(1).toInt();
-    const bool another = found != m_grating;
-    m_grating = found;
-    emit gratingChanged(found);
-    if (another)
+    if (found != m_grating)
         changeGrating(found);
+    else
+        emit gratingChanged(found);
     return true;
 }
 
@@ -211,11 +210,9 @@ bool TriaxController::parseReadSlitPosition()
         return false;
     if (slit.captured(1) == QLatin1String("0")) {
         m_inSlitText = width.captured(1);
-        m_inSlitSteps = m_inSlitText.toInt();
         emit inSlitChanged(m_inSlitText);
     } else if (slit.captured(1) == QLatin1String("2")) {
         m_outSlitText = width.captured(1);
-        m_outSlitSteps = m_outSlitText.toInt();
         emit outSlitChanged(m_outSlitText);
     }
     return true;

@@ -61,9 +61,9 @@ public:
     QString wavelengthText() const { return m_wavelengthText; }
     double wavelength() const { return m_wavelengthText.toDouble(); }
     QString inSlitText() const { return m_inSlitText; }
-    int inSlitSteps() const { return m_inSlitSteps; }
+    int inSlitSteps() const { return m_inSlitText.toInt(); }
     QString outSlitText() const { return m_outSlitText; }
-    int outSlitSteps() const { return m_outSlitSteps; }
+    int outSlitSteps() const { return m_outSlitText.toInt(); }
     // The grating asked for last, or read back last, whichever came later.
     int grating() const { return m_grating; }
 
@@ -172,10 +172,6 @@ private:
     QString m_wavelengthText;
     QString m_inSlitText;
     QString m_outSlitText;
-    // 0 until the instrument reports them, so a remote reader never sees
-    // garbage.
-    int m_inSlitSteps = 0;
-    int m_outSlitSteps = 0;
     int m_grating = 0;
 
     QChar answerHead;

@@ -48,8 +48,6 @@ ServerXmlRPC::ServerXmlRPC(
         rpcServer->addMethod(QString::fromLatin1(name), this, name);
 }
 
-ServerXmlRPC::~ServerXmlRPC() = default;
-
 quint16 ServerXmlRPC::serverPort() const
 {
     return rpcServer->serverPort();

@@ -28,7 +28,6 @@ public:
     ServerXmlRPC(TriaxController *controller, int port, QObject *parent = nullptr);
     ServerXmlRPC(TriaxController *controller, int port, const RemoteAccess &access,
         QObject *parent = nullptr);
-    ~ServerXmlRPC() override;
 
     // The port listened on, or 0 when listening failed.
     quint16 serverPort() const;
