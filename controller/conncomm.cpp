@@ -119,9 +119,12 @@ void TriaxController::openPort()
     }
     // Not opened, the link's reason is the status until the next try; open
     // already, the state tells how the instrument is, and stays.
+    const QString line
+        = QStringLiteral("serial port %1: %2").arg(serial->devicePath(), serial->statusMsg);
     if (opened == 0)
-        setState(State::OpenFailed, serial->statusMsg);
-    qWarning("serial port %s: %s", qPrintable(serial->devicePath()), qPrintable(serial->statusMsg));
+        setFault(State::OpenFailed, line, serial->statusMsg);
+    else
+        warn(line);
 }
 
 void TriaxController::closePort()
@@ -135,10 +138,10 @@ void TriaxController::closePort()
 
 void TriaxController::portLost(const QString &reason)
 {
-    qWarning("serial port %s lost: %s", qPrintable(serial->devicePath()), qPrintable(reason));
     dropQueue();
     m_ready = 0;
-    setState(State::PortLost);
+    setFault(State::PortLost,
+        QStringLiteral("serial port %1 lost: %2").arg(serial->devicePath(), reason));
 }
 
 void TriaxController::dropQueue()
@@ -209,10 +212,9 @@ void TriaxController::messageReceived()
     if (verbose) {
         const qint64 elapsed = elapsedSinceSent();
         const QString head = takeCarriageReturns();
-        qDebug().noquote().nospace()
-            << QStringLiteral("tx: \"%1\" rx: \"%2\" elapsed time (ms): %3")
-                   .arg(head, QString::fromLatin1(serial->rxMsg))
-                   .arg(elapsed);
+        trace(QStringLiteral("tx: \"%1\" rx: \"%2\" elapsed time (ms): %3")
+                  .arg(head, QString::fromLatin1(serial->rxMsg))
+                  .arg(elapsed));
     }
 
     const QString head = commandQueue.constFirst();
@@ -288,8 +290,9 @@ TriaxController::Misfire TriaxController::handleMisfire(
         // The instrument may have taken the command and lost only its
         // answer: polling finds out when the motor stops, and the read-back
         // then shows where it really is.
-        qWarning("instrument: \"%s\" not acknowledged (answer \"%s\"); polling the motor",
-            qPrintable(head), qPrintable(printable(received)));
+        warn(
+            QStringLiteral("instrument: \"%1\" not acknowledged (answer \"%2\"); polling the motor")
+                .arg(head, printable(received)));
         showMotorBusy(kind.role == CommandKind::Role::QuietMotion);
         commandQueue.append(QStringLiteral("E"));
         return Misfire::FollowUp;
@@ -309,13 +312,16 @@ TriaxController::Misfire TriaxController::handleMisfire(
 void TriaxController::showNoAnswer(const QString &head)
 {
     const int tries = retries + 1;
-    qWarning("instrument: no answer to \"%s\" after %d %s, last reception \"%s\"",
-        qPrintable(printable(head.toLatin1())), tries, tries == 1 ? "try" : "tries",
-        qPrintable(printable(serial->rxMsg)));
+    const QString line
+        = QStringLiteral("instrument: no answer to \"%1\" after %2 %3, last reception \"%4\"")
+              .arg(printable(head.toLatin1()))
+              .arg(tries)
+              .arg(tries == 1 ? QStringLiteral("try") : QStringLiteral("tries"),
+                  printable(serial->rxMsg));
     currentCommand = head;
     dropQueue();
     m_ready = 0;
-    setState(State::NoAnswer);
+    setFault(State::NoAnswer, line);
 }
 
 QString TriaxController::takeCarriageReturnsFromHead()

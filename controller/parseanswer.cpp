@@ -226,9 +226,8 @@ bool TriaxController::parseDEFAULT()
     currentCommand = takeCarriageReturns();
     captureAnswer();
     const qint64 elapsed = elapsedSinceSent();
-    qDebug().noquote().nospace() << QStringLiteral(
-        "tx: \"%1\" rx: \"%2\"      elapsed time (ms): %3 ")
-                                        .arg(currentCommand, answer)
-                                        .arg(elapsed);
+    trace(QStringLiteral("tx: \"%1\" rx: \"%2\"      elapsed time (ms): %3 ")
+              .arg(currentCommand, answer)
+              .arg(elapsed));
     return true;
 }

@@ -2,6 +2,8 @@
 
 #include "serialconnection.h"
 
+#include <QDebug>
+
 TriaxController::TriaxController(const QString &device, QObject *parent)
     : QObject(parent)
     , commandLetters { u'B', u'C', u'F', u'G', u'H', u'g', u'h', u'i', u'j', u'k', u'W', u'X', u'a',
@@ -50,14 +52,35 @@ void TriaxController::setVerbose(bool on)
     verbose = on;
 }
 
-void TriaxController::setState(State state, const QString &text)
+void TriaxController::setState(State state, const QString &text, const QString &reason)
 {
     const QString shown = text.isEmpty() ? statusText(state) : text;
+    m_faultReason = reason;
     if (state == m_state && shown == m_statusText)
         return;
     m_state = state;
     m_statusText = shown;
     emit stateChanged(state);
+}
+
+// The reason is in place before the state is announced, so that whoever
+// hears of the fault can ask why.
+void TriaxController::setFault(State state, const QString &reason, const QString &text)
+{
+    warn(reason);
+    setState(state, text, reason);
+}
+
+void TriaxController::warn(const QString &line)
+{
+    qWarning("%s", qPrintable(line));
+    emit warningLogged(line);
+}
+
+void TriaxController::trace(const QString &line)
+{
+    qDebug("%s", qPrintable(line));
+    emit exchangeTraced(line);
 }
 
 // The read-back is complete once the answer to its last command has been

@@ -46,6 +46,9 @@ public:
     // be opened.
     QString statusText() const { return m_statusText; }
     static QString statusText(State state);
+    // While the instrument is silent, the port lost or not opened: the
+    // warning line that said why. Empty in every other state.
+    QString faultReason() const { return m_faultReason; }
     // 1 while the instrument is initialised and takes a new motion; 0 from
     // the moment a motion is asked for until the motor has stopped, so it
     // turns 1 before the values have been read back.
@@ -90,6 +93,11 @@ Q_SIGNALS:
     void inSlitRequested(const QString &width);
     void outSlitRequested(const QString &width);
     void checkQueue();
+    // Every warning line and, in verbose mode, every traced exchange, as
+    // written to the standard error: a view can show them to an operator who
+    // never sees that.
+    void warningLogged(const QString &line);
+    void exchangeTraced(const QString &line);
 
 public Q_SLOTS:
     void openPort();
@@ -117,7 +125,10 @@ private:
     friend class TestAnswers;
 
     void queueCommand(const QString &command);
-    void setState(State state, const QString &text = QString());
+    void setState(State state, const QString &text = QString(), const QString &reason = QString());
+    void setFault(State state, const QString &reason, const QString &text = QString());
+    void warn(const QString &line);
+    void trace(const QString &line);
     void askedForMotion();
     void queueReadBack(const QList<QString> &commands);
     void endReadBack();
@@ -166,6 +177,7 @@ private:
 
     State m_state = State::Closed;
     QString m_statusText;
+    QString m_faultReason;
     int m_ready = 0;
     int m_readBacks = 0;
     QString m_positionText;
