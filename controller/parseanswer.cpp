@@ -28,6 +28,14 @@ char TriaxController::receivedByte(int index) const
     return index < serial->rxMsg.size() ? serial->rxMsg.at(index) : '\0';
 }
 
+// The link's own text for a reception without an answer is no strange answer:
+// the silence is told once, by the warning that gives up on the command.
+void TriaxController::reportStrangeAnswer(const char *line) const
+{
+    if (!serial->rxMsg.startsWith("RX_ERROR: "))
+        qDebug("%s", line);
+}
+
 bool TriaxController::parseSPACE()
 {
     captureAnswerHead();
@@ -59,7 +67,7 @@ bool TriaxController::parse247()
 {
     captureAnswerHead();
     if (answerHead != u'=') {
-        qDebug("<247> returned <> '=' so... autobaud again (counter++)");
+        reportStrangeAnswer("<247> returned <> '=' so... autobaud again (counter++)");
         return false;
     }
     commandQueue.append(QStringLiteral("O2000"));
@@ -70,7 +78,7 @@ bool TriaxController::parseA()
 {
     captureAnswerHead();
     if (answerHead != u'o') {
-        qDebug("A returned strange result <> 'o' !");
+        reportStrangeAnswer("A returned strange result <> 'o' !");
         return false;
     }
     commandQueue.append(QStringLiteral(" "));
@@ -82,7 +90,7 @@ bool TriaxController::parseA()
 bool TriaxController::motionAccepted(const char *strangeResult)
 {
     if (receivedByte(0) != 'o') {
-        qDebug("%s", strangeResult);
+        reportStrangeAnswer(strangeResult);
         return false;
     }
     showMotorBusy();
@@ -120,7 +128,7 @@ bool TriaxController::parseF()
 {
     captureAnswerHead();
     if (answerHead != u'o') {
-        qDebug("F returned strange result <> 'o' !");
+        reportStrangeAnswer("F returned strange result <> 'o' !");
         return false;
     }
     showMotorBusy(true);
@@ -132,7 +140,7 @@ bool TriaxController::parseE()
 {
     captureAnswerHead();
     if (answerHead != u'o') {
-        qDebug("E returned strange result <> 'o' !");
+        reportStrangeAnswer("E returned strange result <> 'o' !");
         return false;
     }
     answerHead = QChar::fromLatin1(receivedByte(1));

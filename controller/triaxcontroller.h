@@ -163,6 +163,7 @@ private:
     void captureAnswer();
     void captureAnswerHead();
     char receivedByte(int index) const;
+    void reportStrangeAnswer(const char *line) const;
     bool motionAccepted(const char *strangeResult);
     QString takeCarriageReturnsFromHead();
     QString takeCarriageReturns();

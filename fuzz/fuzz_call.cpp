@@ -107,8 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     CaptureSocket socket;
     {
         KelpXmlRpcServerConnection connection(&socket, KelpXmlRpcServer::RequestTimeout);
-        QObject::connect(&connection, &KelpXmlRpcServerConnection::getMethod, &fixture->server,
-            &KelpXmlRpcServer::getMethod, Qt::DirectConnection);
+        QObject::connect(&connection, &KelpXmlRpcServerConnection::callReceived, &fixture->server,
+            &KelpXmlRpcServer::answer, Qt::DirectConnection);
         connection.parseCall(body);
         if (!connection.hasCompletedRequest())
             abort();

@@ -10,7 +10,63 @@ namespace {
 
 const char *const methodNames[] = { "connect", "close", "checkConnection", "status", "help",
     "getWavelength", "setWavelength", "moveRelative", "getInSlit", "setInSlit", "getOutSlit",
-    "setOutSlit", "getGrating", "setGrating", "getPosition", "__dir__" };
+    "setOutSlit", "getGrating", "setGrating", "getPosition", "__dir__", "getState" };
+
+// The lines of help(), in its order; each is also what system.methodHelp tells of its method.
+const char *const helpLines[][2] = {
+    { "connect", "connect() returns always 0" },
+    { "close", "close() returns always 0" },
+    { "checkConnection", "checkConnection() returns a NULL string or the model name" },
+    { "status", "status() returns instrument status " },
+    { "getWavelength", "getWavelength() returns wavelength (double)" },
+    { "setWavelength", "setWavelength(double) " },
+    { "moveRelative", "moveRelative(int) " },
+    { "getInSlit", "getInSlit() returns int" },
+    { "setInSlit", "setInSlit(int) " },
+    { "getOutSlit", "getOutSlit() returns int" },
+    { "setOutSlit", "setOutSlit(int) " },
+    { "getGrating", "getGrating() returns current grating, int" },
+    { "setGrating", "setGrating(int)" },
+    { "getPosition", "getPosition()" },
+    { "getState",
+        "getState() returns state, text, reason, readBacks, ready and the values, "
+        "struct" },
+    { "help", "help() this info !" },
+};
+
+QString helpLine(const char *method)
+{
+    for (const auto &line : helpLines) {
+        if (qstrcmp(line[0], method) == 0)
+            return QString::fromLatin1(line[1]);
+    }
+    return QString();
+}
+
+QString stateName(TriaxController::State state)
+{
+    using State = TriaxController::State;
+    switch (state) {
+    case State::Closed:
+        return QStringLiteral("closed");
+    case State::WakingUp:
+        return QStringLiteral("waking up");
+    case State::ReadingBack:
+        return QStringLiteral("reading back");
+    case State::Ready:
+        return QStringLiteral("ready");
+    case State::Busy:
+    case State::Moving:
+        return QStringLiteral("busy");
+    case State::NoAnswer:
+        return QStringLiteral("no answer");
+    case State::PortLost:
+        return QStringLiteral("port lost");
+    case State::OpenFailed:
+        return QStringLiteral("cannot open");
+    }
+    return QString();
+}
 
 // The wavelength and slit limits are the panel's own.
 bool isWavelength(double value)
@@ -45,7 +101,7 @@ ServerXmlRPC::ServerXmlRPC(
             qPrintable(rpcServer->errorString()));
 
     for (const char *name : methodNames)
-        rpcServer->addMethod(QString::fromLatin1(name), this, name);
+        rpcServer->addMethod(QString::fromLatin1(name), this, name, helpLine(name).trimmed());
 }
 
 quint16 ServerXmlRPC::serverPort() const
@@ -96,21 +152,27 @@ int ServerXmlRPC::status()
 
 QString ServerXmlRPC::help()
 {
-    return QStringLiteral("\nconnect() returns always 0\n"
-                          "close() returns always 0\n"
-                          "checkConnection() returns a NULL string or the model name\n"
-                          "status() returns instrument status \n"
-                          "getWavelength() returns wavelength (double)\n"
-                          "setWavelength(double) \n"
-                          "moveRelative(int) \n"
-                          "getInSlit() returns int\n"
-                          "setInSlit(int) \n"
-                          "getOutSlit() returns int\n"
-                          "setOutSlit(int) \n"
-                          "getGrating() returns current grating, int\n"
-                          "setGrating(int)\n"
-                          "getPosition()\n"
-                          "help() this info !\n");
+    QString text = QStringLiteral("\n");
+    for (const auto &line : helpLines)
+        text += QLatin1String(line[1]) + u'\n';
+    return text;
+}
+
+// Read in one go, so that no request of another client can come between the values.
+QVariantMap ServerXmlRPC::getState()
+{
+    return {
+        { QStringLiteral("state"), stateName(controller->state()) },
+        { QStringLiteral("text"), controller->statusText() },
+        { QStringLiteral("reason"), controller->faultReason() },
+        { QStringLiteral("readBacks"), controller->readBacks() },
+        { QStringLiteral("ready"), controller->ready() },
+        { QStringLiteral("wavelength"), controller->wavelength() },
+        { QStringLiteral("position"), controller->position() },
+        { QStringLiteral("inSlit"), controller->inSlitSteps() },
+        { QStringLiteral("outSlit"), controller->outSlitSteps() },
+        { QStringLiteral("grating"), controller->grating() },
+    };
 }
 
 double ServerXmlRPC::getWavelength()

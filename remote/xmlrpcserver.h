@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QVariantList>
+#include <QVariantMap>
 
 class KelpXmlRpcServer;
 struct RemoteAccess;
@@ -55,6 +56,7 @@ private Q_SLOTS:
     void setGrating(int index);
     QVariantList __dir__();
     int getPosition();
+    QVariantMap getState();
 
 private:
     KelpXmlRpcServer *rpcServer;

@@ -12,6 +12,9 @@ int openRawPseudoTerminal(QString *devicePath)
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (master < 0)
         return -1;
+    // A program started meanwhile must not hold the line open: hanging up
+    // would then cut nothing.
+    fcntl(master, F_SETFD, FD_CLOEXEC);
     if (grantpt(master) != 0 || unlockpt(master) != 0) {
         const int error = errno;
         ::close(master);

@@ -94,8 +94,7 @@ void TestAnswers::followUpsAndDiagnostics_data()
                                 << QStringList { "E returned strange result <> 'o[q,z]' !" };
     QTest::newRow("E, other") << "E" << QByteArray("x") << again
                               << QStringList { "E returned strange result <> 'o' !" };
-    QTest::newRow("E, no answer") << "E" << noAnswer << again
-                                  << QStringList { "E returned strange result <> 'o' !" };
+    QTest::newRow("E, no answer") << "E" << noAnswer << again << silent;
     QTest::newRow("F taken") << "F0,100" << QByteArray("o") << QList<QString> { "E" } << silent;
     // A motion not acknowledged may have started all the same: the motor is
     // polled, the command itself never sent again.
@@ -106,9 +105,8 @@ void TestAnswers::followUpsAndDiagnostics_data()
                                       "polling the motor" };
     QTest::newRow("Z61 refused")
         << "Z61,0,546.07" << noAnswer << poll
-        << QStringList { "Z61 returned strange result <> 'o' !",
-               "instrument: \"Z61,0,546.07\" not acknowledged (answer \"RX_ERROR: empty "
-               "answer/timeout ?\"); polling the motor" };
+        << QStringList { "instrument: \"Z61,0,546.07\" not acknowledged (answer \"RX_ERROR: empty "
+                         "answer/timeout ?\"); polling the motor" };
     QTest::newRow("Z451 refused") << "Z451,0,0,0,2" << QByteArray("#\r?") << poll
                                   << QStringList { "Z451 returned strange result <> 'o' !",
                                          "instrument: \"Z451,0,0,0,2\" not acknowledged (answer "

@@ -6,9 +6,11 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QProcess>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -26,13 +28,14 @@ private Q_SLOTS:
 
     void sessionDrivesThePanel();
     void introspection();
+    void stateTellsFaultsFromMoves();
     void refusedRequestsChangeNothing();
     void limitsAreAccepted();
     void portInUseIsReported();
     void portWrapsAt65536();
 
 private:
-    void start(const TriaxSimulator::Options &options = {});
+    void start(const TriaxSimulator::Options &options = {}, const QString &device = {});
     // One call through the Python client: [type name, result] or
     // ["Fault", code, text].
     QJsonArray call(const QString &method, const QString &arguments = {});
@@ -84,11 +87,12 @@ void TestRemote::cleanup()
     simulator.reset();
 }
 
-void TestRemote::start(const TriaxSimulator::Options &options)
+void TestRemote::start(const TriaxSimulator::Options &options, const QString &device)
 {
     simulator = std::make_unique<TriaxSimulator>(options);
     QVERIFY2(simulator->isValid(), qPrintable(simulator->errorString()));
-    controller = std::make_unique<TriaxController>(simulator->devicePath());
+    controller
+        = std::make_unique<TriaxController>(device.isEmpty() ? simulator->devicePath() : device);
     // Port 0: the system chooses a free port, and the operator is told which.
     remoteApi = std::make_unique<ServerXmlRPC>(controller.get(), 0);
     const QString port = remoteApi->listeningOn();
@@ -192,12 +196,98 @@ void TestRemote::introspection()
              "NULL string or the model name\nstatus() returns instrument status \ngetWavelength() "
              "returns wavelength (double)\nsetWavelength(double) \nmoveRelative(int) \n"
              "getInSlit() returns int\nsetInSlit(int) \ngetOutSlit() returns int\nsetOutSlit(int) "
-             "\ngetGrating() returns current grating, int\nsetGrating(int)\ngetPosition()\nhelp() "
-             "this info !\n"));
+             "\ngetGrating() returns current grating, int\nsetGrating(int)\ngetPosition()\n"
+             "getState() returns state, text, reason, readBacks, ready and the values, struct\n"
+             "help() this info !\n"));
     const QJsonArray names { "connect", "close", "checkConnection", "status", "help",
         "getWavelength", "setWavelength", "moveRelative", "getInSlit", "setInSlit", "getOutSlit",
-        "setOutSlit", "getGrating", "setGrating", "getPosition" };
+        "setOutSlit", "getGrating", "setGrating", "getPosition", "getState" };
     QCOMPARE(call("__dir__"), QJsonArray({ "list", names }));
+
+    const QJsonArray listed = call("system.listMethods").at(1).toArray();
+    QCOMPARE(listed.size(), 21);
+    QVERIFY(listed.contains("__dir__") && listed.contains("system.multicall"));
+    QCOMPARE(call("system.methodHelp", "'getGrating'"),
+        text("getGrating() returns current grating, int"));
+    QCOMPARE(call("system.methodSignature", "'setInSlit'"),
+        QJsonArray({ "list", QJsonArray { QJsonArray { "string", "int" } } }));
+    QCOMPARE(call("system.methodHelp", "'nothing'").at(1), -32601);
+
+    // Each call of a multicall answers in its own place, a fault as its own struct.
+    const QJsonArray answers = call("system.multicall",
+        "[{'methodName': 'status', 'params': []}, {'methodName': 'setInSlit', 'params': [1.5]}, "
+        "{'methodName': 'getGrating', 'params': []}]")
+                                   .at(1)
+                                   .toArray();
+    QCOMPARE(answers.at(0), QJsonArray { 0 });
+    QCOMPARE(answers.at(1).toObject().value("faultCode"), -32602);
+    QCOMPARE(answers.at(2), QJsonArray { 0 });
+}
+
+// What a client reads of the instrument when it fails: the fault and its
+// reason, with the values it last read back.
+void TestRemote::stateTellsFaultsFromMoves()
+{
+    TriaxSimulator::Options options;
+    options.faults = { { TriaxSimulator::Fault::NoAnswer, "E", 0 } };
+    start(options);
+    QJsonObject state = call("getState").at(1).toObject();
+    QCOMPARE(state.value("state"), "closed");
+    QCOMPARE(state.value("readBacks"), 0);
+    QVERIFY(connectInstrument());
+    state = call("getState").at(1).toObject();
+    QCOMPARE(state.value("state"), "ready");
+    QCOMPARE(state.value("readBacks"), 1);
+    QCOMPARE(state.value("wavelength"), 500.0);
+    QCOMPARE(state.value("position"), 20000);
+
+    // Taken at once, and seen as taken by the very next call of the same request.
+    const QJsonArray taken = call("system.multicall",
+        "[{'methodName': 'setWavelength', 'params': [546.07]}, "
+        "{'methodName': 'getState', 'params': []}]")
+                                 .at(1)
+                                 .toArray();
+    QCOMPARE(taken.at(1).toArray().at(0).toObject().value("state"), "busy");
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            state = call("getState").at(1).toObject();
+            return state.value("state") == QLatin1String("no answer");
+        },
+        10000));
+    QCOMPARE(state.value("text"), "no answer");
+    QCOMPARE(state.value("reason"),
+        "instrument: no answer to \"E\" after 4 tries, last reception "
+        "\"RX_ERROR: empty answer/timeout ?\"");
+    QCOMPARE(state.value("ready"), 0);
+    QCOMPARE(state.value("readBacks"), 1);
+
+    // On an instrument that answers, the line is cut during a move, as when
+    // an adapter is unplugged.
+    cleanup();
+    const QTemporaryDir dir;
+    const QString device = dir.filePath(QStringLiteral("ttyTRIAX"));
+    options = {};
+    options.link = device;
+    start(options, device);
+    QVERIFY(connectInstrument());
+    call("setInSlit", "200");
+    simulator->hangUp();
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            state = call("getState").at(1).toObject();
+            return state.value("state") == QLatin1String("port lost");
+        },
+        5000));
+    QVERIFY(state.value("reason").toString().startsWith(
+        QStringLiteral("serial port %1 lost: ").arg(device)));
+    QCOMPARE(state.value("readBacks"), 1);
+
+    call("connect");
+    state = call("getState").at(1).toObject();
+    QCOMPARE(state.value("state"), "cannot open");
+    QCOMPARE(state.value("text"), QStringLiteral("file not found: %1").arg(device));
+    QCOMPARE(
+        state.value("reason"), QStringLiteral("serial port %1: file not found: %1").arg(device));
 }
 
 void TestRemote::refusedRequestsChangeNothing()

@@ -2,7 +2,10 @@
 
 #include "kelpXmlRpcServerConnection.h"
 
+#include "kelpFault.h"
+
 #include <QDomImplementation>
+#include <QMetaMethod>
 #include <QTcpSocket>
 
 #include <algorithm>
@@ -39,14 +42,108 @@ void KelpXmlRpcServer::setAllowedSubnets(const QList<Subnet> &subnets)
     allowedSubnets = subnets;
 }
 
-void KelpXmlRpcServer::addMethod(const QString &method, QObject *object, const char *slot)
+void KelpXmlRpcServer::addMethod(
+    const QString &method, QObject *object, const char *slot, const QString &help)
 {
-    methods.insert(method, { object, QByteArray(slot) });
+    methods.insert(method, { object, QByteArray(slot), help });
 }
 
 void KelpXmlRpcServer::removeMethod(const QString &method)
 {
     methods.remove(method);
+}
+
+QVariant KelpXmlRpcServer::call(const QString &method, const QVariantList &args) const
+{
+    if (KelpSystemMethods::serves(method))
+        return systemMethods.call(method, args);
+    const auto found = methods.constFind(method);
+    QObject *object = found != methods.cend() ? found->object.data() : nullptr;
+    if (!object)
+        return QVariant::fromValue(
+            KelpFault(-32601, QStringLiteral("server error: requested method not found")));
+    QVariant result;
+    if (!KelpXmlRpcServerConnection::invokeMethodWithVariants(object, found->slot, args, &result))
+        return QVariant::fromValue(
+            KelpFault(-32602, QStringLiteral("server error: invalid method parameters")));
+    // A response holds exactly one value, and clients such as xmlrpc-c's refuse one without:
+    // a slot that returns nothing answers with an empty string.
+    if (!result.isValid())
+        result = QString(QLatin1String(""));
+    return result;
+}
+
+QStringList KelpXmlRpcServer::methodNames() const
+{
+    QStringList names = KelpSystemMethods::names();
+    for (auto it = methods.cbegin(); it != methods.cend(); ++it) {
+        if (it->object && !names.contains(it.key()))
+            names.append(it.key());
+    }
+    names.sort();
+    return names;
+}
+
+bool KelpXmlRpcServer::hasMethod(const QString &method) const
+{
+    return KelpSystemMethods::serves(method) || methods.value(method).object;
+}
+
+QString KelpXmlRpcServer::methodHelp(const QString &method) const
+{
+    if (KelpSystemMethods::serves(method))
+        return KelpSystemMethods::help(method);
+    return methods.value(method).help;
+}
+
+QVariantList KelpXmlRpcServer::methodSignatures(const QString &method) const
+{
+    if (KelpSystemMethods::serves(method))
+        return KelpSystemMethods::signatures(method);
+    const Method served = methods.value(method);
+    if (!served.object)
+        return {};
+    QVariantList signatures;
+    const QMetaObject *metaObject = served.object->metaObject();
+    for (int i = 0; i < metaObject->methodCount(); ++i) {
+        const QMetaMethod slot = metaObject->method(i);
+        if (slot.name() != served.slot)
+            continue;
+        // What a slot without a result answers with.
+        QVariantList types { slot.returnType() == QMetaType::Void
+                ? QStringLiteral("string")
+                : typeName(slot.returnMetaType()) };
+        for (int p = 0; p < slot.parameterCount(); ++p)
+            types.append(typeName(slot.parameterMetaType(p)));
+        if (types.contains(QString()))
+            return {};
+        signatures.append(QVariant(types));
+    }
+    return signatures;
+}
+
+QString KelpXmlRpcServer::typeName(QMetaType type)
+{
+    switch (type.id()) {
+    case QMetaType::Bool:
+        return QStringLiteral("boolean");
+    case QMetaType::Int:
+        return QStringLiteral("int");
+    case QMetaType::Double:
+        return QStringLiteral("double");
+    case QMetaType::QString:
+        return QStringLiteral("string");
+    case QMetaType::QByteArray:
+        return QStringLiteral("base64");
+    case QMetaType::QDateTime:
+        return QStringLiteral("dateTime.iso8601");
+    case QMetaType::QVariantList:
+        return QStringLiteral("array");
+    case QMetaType::QVariantMap:
+        return QStringLiteral("struct");
+    default:
+        return QString();
+    }
 }
 
 QHostAddress KelpXmlRpcServer::getServerAddress() const
@@ -102,6 +199,11 @@ void KelpXmlRpcServer::getMethod(
     *responseSlot = object ? found->slot.constData() : nullptr;
 }
 
+void KelpXmlRpcServer::answer(const QString &method, const QVariantList &args, QVariant *result)
+{
+    *result = call(method, args);
+}
+
 void KelpXmlRpcServer::newConnection()
 {
     while (QTcpSocket *socket = listener.nextPendingConnection()) {
@@ -114,8 +216,8 @@ void KelpXmlRpcServer::newConnection()
         }
         makeRoom();
         auto *connection = new KelpXmlRpcServerConnection(socket, timeout, this);
-        connect(connection, &KelpXmlRpcServerConnection::getMethod, this,
-            &KelpXmlRpcServer::getMethod, Qt::DirectConnection);
+        connect(connection, &KelpXmlRpcServerConnection::callReceived, this,
+            &KelpXmlRpcServer::answer, Qt::DirectConnection);
         connections.append(connection);
     }
 }

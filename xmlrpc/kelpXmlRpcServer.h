@@ -2,6 +2,7 @@
 #define KELPXMLRPCSERVER_H
 
 #include "kelpObject.h"
+#include "kelpSystemMethods.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -9,6 +10,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 #include <QTcpServer>
 
 #include <optional>
@@ -29,6 +31,9 @@ class KelpXmlRpcServerConnection;
 //          MaxNestingDepth arrays and structs inside one another)
 //   -32601 "server error: requested method not found"
 //   -32602 "server error: invalid method parameters"
+// Besides the registered methods every server answers system.listMethods, system.methodHelp,
+// system.methodSignature and system.multicall; a fault inside a multicall is that call's
+// answer, not the whole response's.
 // Requests that are not an XML-RPC call are answered with an HTTP error and closed: 400 for
 // a malformed header, 405 for a method other than POST, 411 without a Content-Length, 413 for
 // a body over MaxBodySize, 431 for a header over MaxHeaderSize, and 503 for a body that
@@ -72,9 +77,24 @@ public:
     void setAllowedSubnets(const QList<Subnet> &subnets);
 
     // Serves method (case-sensitive) with the slot of object called slot (the bare name,
-    // such as "getWavelength"); a name registered again is replaced.
-    void addMethod(const QString &method, QObject *object, const char *slot);
+    // such as "getWavelength"); a name registered again is replaced. help is what
+    // system.methodHelp tells of it.
+    void addMethod(
+        const QString &method, QObject *object, const char *slot, const QString &help = QString());
     void removeMethod(const QString &method);
+
+    // Answers method with args as a request would be answered: the slot's result (an empty
+    // string for a slot without one), or a KelpFault.
+    QVariant call(const QString &method, const QVariantList &args) const;
+    // Every method answered, the system methods included, sorted.
+    QStringList methodNames() const;
+    bool hasMethod(const QString &method) const;
+    QString methodHelp(const QString &method) const;
+    // One list of XML-RPC type names per slot of that name, the result's type first; empty
+    // when a type has no XML-RPC name.
+    QVariantList methodSignatures(const QString &method) const;
+    // "int", "double", "string", ...; empty for a type XML-RPC cannot carry.
+    static QString typeName(QMetaType type);
 
     QHostAddress getServerAddress() const;
     // The port listened on; with port 0 the one the system chose.
@@ -96,6 +116,8 @@ public:
 public slots:
     // Null in both out-values when method is not registered.
     void getMethod(const QString &method, QObject **responseObject, const char **responseSlot);
+    // call(), for a connection's request.
+    void answer(const QString &method, const QVariantList &args, QVariant *result);
 
 private slots:
     void newConnection();
@@ -105,10 +127,12 @@ private:
     void makeRoom();
 
     QTcpServer listener;
+    KelpSystemMethods systemMethods { this };
     struct Method
     {
         QPointer<QObject> object;
         QByteArray slot;
+        QString help;
     };
 
     QHash<QString, Method> methods;

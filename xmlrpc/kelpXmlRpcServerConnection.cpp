@@ -205,26 +205,17 @@ void KelpXmlRpcServerConnection::parseCall(const QByteArray &body)
     QVariantList args;
     if (!KelpPlainXml::readCall(body, &method, &args) && !readGeneralCall(body, &method, &args))
         return;
-    QObject *object = nullptr;
-    const char *slot = nullptr;
-    emit getMethod(method, &object, &slot);
-    if (!object) {
-        sendFault(-32601, QStringLiteral("server error: requested method not found"));
-        return;
-    }
     QVariant result;
-    if (!invokeMethodWithVariants(object, slot, args, &result)) {
-        sendFault(-32602, QStringLiteral("server error: invalid method parameters"));
+    emit callReceived(method, args, &result);
+    // Without a server to answer it, no method is known.
+    if (!result.isValid()) {
+        sendFault(-32601, QStringLiteral("server error: requested method not found"));
         return;
     }
     if (result.metaType() == QMetaType::fromType<KelpFault>()) {
         sendResponse(static_cast<const KelpFault *>(result.constData())->toString());
         return;
     }
-    // A response holds exactly one value, and clients such as xmlrpc-c's refuse one without:
-    // a slot that returns nothing answers with an empty string.
-    if (!result.isValid())
-        result = QString(QLatin1String(""));
     sendResponse(KelpObject::prepareResponse(result));
 }
 

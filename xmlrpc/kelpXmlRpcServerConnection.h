@@ -49,8 +49,9 @@ public:
         const QList<QByteArray> &argumentTypes);
 
 signals:
-    // Connected directly to the server's registry lookup, which fills both out-values.
-    void getMethod(const QString &method, QObject **responseObject, const char **responseSlot);
+    // Connected directly to the server, which puts the call's result or its KelpFault into
+    // *result.
+    void callReceived(const QString &method, const QVariantList &args, QVariant *result);
 
 private slots:
     void readFromSocket();

@@ -1,0 +1,139 @@
+#include "kelpSystemMethods.h"
+
+#include "kelpFault.h"
+#include "kelpXmlRpcServer.h"
+
+#include <iterator>
+
+namespace {
+
+struct SystemMethod
+{
+    const char *name;
+    // The result's type first, then the parameters' types.
+    QMetaType::Type types[2];
+    const char *help;
+};
+
+const SystemMethod systemMethods[] = {
+    { "system.listMethods", { QMetaType::QVariantList, QMetaType::UnknownType },
+        "The names of the methods this server answers." },
+    { "system.methodHelp", { QMetaType::QString, QMetaType::QString },
+        "What the method of that name does." },
+    { "system.methodSignature", { QMetaType::QVariantList, QMetaType::QString },
+        "The signatures of the method of that name: each a list of type names, the result's "
+        "first." },
+    { "system.multicall", { QMetaType::QVariantList, QMetaType::QVariantList },
+        "Calls each of a list of {methodName, params} structs in turn; answers a list holding, "
+        "for each, a one-element list with its result or its fault struct." },
+};
+
+const SystemMethod *find(const QString &method)
+{
+    for (const SystemMethod &system : systemMethods) {
+        if (method == QLatin1String(system.name))
+            return &system;
+    }
+    return nullptr;
+}
+
+QVariant fault(int code, const char *text)
+{
+    return QVariant::fromValue(KelpFault(code, QString::fromLatin1(text)));
+}
+
+QVariant invalidParameters()
+{
+    return fault(-32602, "server error: invalid method parameters");
+}
+
+} // namespace
+
+KelpSystemMethods::KelpSystemMethods(const KelpXmlRpcServer *server)
+    : server(server)
+{ }
+
+QStringList KelpSystemMethods::names()
+{
+    QStringList list;
+    for (const SystemMethod &system : systemMethods)
+        list.append(QString::fromLatin1(system.name));
+    return list;
+}
+
+bool KelpSystemMethods::serves(const QString &method)
+{
+    return find(method) != nullptr;
+}
+
+QString KelpSystemMethods::help(const QString &method)
+{
+    const SystemMethod *system = find(method);
+    return system ? QString::fromLatin1(system->help) : QString();
+}
+
+QVariantList KelpSystemMethods::signatures(const QString &method)
+{
+    const SystemMethod *system = find(method);
+    if (!system)
+        return {};
+    QVariantList types;
+    for (const QMetaType::Type type : system->types) {
+        if (type != QMetaType::UnknownType)
+            types.append(KelpXmlRpcServer::typeName(QMetaType(type)));
+    }
+    return { QVariant(types) };
+}
+
+QVariant KelpSystemMethods::call(const QString &method, const QVariantList &args) const
+{
+    const SystemMethod *system = find(method);
+    const int wanted = system->types[1] == QMetaType::UnknownType ? 0 : 1;
+    if (args.size() != wanted || (wanted && args.constFirst().typeId() != int(system->types[1])))
+        return invalidParameters();
+    if (system == &systemMethods[0]) {
+        QVariantList names;
+        for (const QString &name : server->methodNames())
+            names.append(name);
+        return names;
+    }
+    if (system == &systemMethods[3])
+        return multicall(args.constFirst().toList());
+    const QString name = args.constFirst().toString();
+    if (!server->hasMethod(name))
+        return fault(-32601, "server error: requested method not found");
+    if (system == &systemMethods[1])
+        return server->methodHelp(name);
+    const QVariantList found = server->methodSignatures(name);
+    // Introspection's word for a method whose types cannot be named.
+    return found.isEmpty() ? QVariant(QStringLiteral("undef")) : QVariant(found);
+}
+
+// A call that fails answers with its own fault, in its own place; the others run on.
+QVariant KelpSystemMethods::multicall(const QVariantList &calls) const
+{
+    QVariantList results;
+    results.reserve(calls.size());
+    for (const QVariant &call : calls) {
+        const QVariant result = oneOfMany(call);
+        if (result.metaType() == QMetaType::fromType<KelpFault>())
+            results.append(static_cast<const KelpFault *>(result.constData())->faultMap);
+        else
+            results.append(QVariant(QVariantList { result }));
+    }
+    return results;
+}
+
+QVariant KelpSystemMethods::oneOfMany(const QVariant &call) const
+{
+    const QVariantMap fields = call.toMap();
+    const QVariant name = fields.value(QStringLiteral("methodName"));
+    const QVariant params = fields.value(QStringLiteral("params"));
+    if (call.typeId() != QMetaType::QVariantMap || name.typeId() != QMetaType::QString
+        || params.typeId() != QMetaType::QVariantList)
+        return fault(-32600, "server error: invalid xml-rpc. not conforming to spec");
+    // A multicall inside a multicall could nest without end.
+    if (name.toString() == QLatin1String("system.multicall"))
+        return fault(-32600, "server error: system.multicall cannot call itself");
+    return server->call(name.toString(), params.toList());
+}
