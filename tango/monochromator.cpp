@@ -9,8 +9,6 @@
 
 namespace {
 
-const char *const defaultPanelUrl = "http://127.0.0.1:8086/";
-
 Tango::DevState tangoState(PanelSnapshot::State state)
 {
     switch (state) {
@@ -20,24 +18,27 @@ Tango::DevState tangoState(PanelSnapshot::State state)
         return Tango::MOVING;
     case PanelSnapshot::State::Fault:
         return Tango::FAULT;
+    case PanelSnapshot::State::Init:
+        return Tango::INIT;
     case PanelSnapshot::State::Off:
         break;
     }
     return Tango::OFF;
 }
 
-// A moving instrument's read-outs are about to change; an unreachable panel's are stale.
+// Values never read back are no values; a faulty instrument's are stale; a moving
+// instrument's are about to change.
 Tango::AttrQuality quality(const PanelSnapshot &snapshot)
 {
-    switch (snapshot.state) {
-    case PanelSnapshot::State::Moving:
-        return Tango::ATTR_CHANGING;
-    case PanelSnapshot::State::Fault:
+    if (!snapshot.readBack || snapshot.state == PanelSnapshot::State::Fault)
         return Tango::ATTR_INVALID;
-    default:
-        return Tango::ATTR_VALID;
-    }
+    if (snapshot.state == PanelSnapshot::State::Moving)
+        return Tango::ATTR_CHANGING;
+    return Tango::ATTR_VALID;
 }
+
+const char *const valueAttributes[]
+    = { "Wavelength", "Position", "EntranceSlit", "ExitSlit", "Grating" };
 
 const char *refusalReason(PanelSnapshot::State state)
 {
@@ -45,7 +46,7 @@ const char *refusalReason(PanelSnapshot::State state)
     case PanelSnapshot::State::Moving:
         return "Monochromator_Moving";
     case PanelSnapshot::State::Fault:
-        return "Monochromator_PanelUnreachable";
+        return "Monochromator_Fault";
     default:
         return "Monochromator_NotReady";
     }
@@ -58,8 +59,9 @@ const char *stateName(PanelSnapshot::State state)
 
 } // namespace
 
-Monochromator::Monochromator(Tango::DeviceClass *deviceClass, const char *name)
-    : TANGO_BASE_CLASS(deviceClass, name)
+Monochromator::Monochromator(
+    Tango::DeviceClass *deviceClass, const char *name, const char *description)
+    : TANGO_BASE_CLASS(deviceClass, name, description)
 {
     init_device();
 }
@@ -71,9 +73,13 @@ Monochromator::~Monochromator()
 
 void Monochromator::init_device()
 {
+    // Pushed by the device itself, so that clients and the archiver need no polling.
     set_change_event("State", true, false);
-    set_change_event("Wavelength", true, false);
-    set_change_event("Position", true, false);
+    set_archive_event("State", true, false);
+    for (const char *name : valueAttributes) {
+        set_change_event(name, true, false);
+        set_archive_event(name, true, false);
+    }
 
     mirrorThread = std::make_unique<QThread>();
     mirror = new PanelMirror(QUrl(QString::fromStdString(panelUrl())));
@@ -99,12 +105,16 @@ void Monochromator::delete_device()
 std::string Monochromator::panelUrl()
 {
     std::string url = defaultPanelUrl;
-    if (Tango::Util::_UseDb) {
-        Tango::DbData properties { Tango::DbDatum("PanelUrl") };
-        get_db_device()->get_property(properties);
-        if (!properties[0].is_empty())
-            properties[0] >> url;
-    }
+    if (!Tango::Util::_UseDb)
+        return url;
+    Tango::DbData ofClass { Tango::DbDatum("PanelUrl") };
+    get_device_class()->get_db_class()->get_property(ofClass);
+    if (!ofClass[0].is_empty())
+        ofClass[0] >> url;
+    Tango::DbData ofDevice { Tango::DbDatum("PanelUrl") };
+    get_db_device()->get_property(ofDevice);
+    if (!ofDevice[0].is_empty())
+        ofDevice[0] >> url;
     return url;
 }
 
@@ -219,6 +229,8 @@ void Monochromator::startRequest(PanelRequest::Kind kind, double value)
         "Monochromator::" + request.describe().section(u' ', 0, 0).toStdString());
 }
 
+// The values of a change go out before its State event: a client that reads on the end of
+// MOVING must find the new values there.
 void Monochromator::pushChanges()
 {
     // Tango's monitor tells threads apart by their omni_thread.
@@ -233,18 +245,29 @@ void Monochromator::pushChanges()
             gettimeofday(&stamp, nullptr);
             const Tango::AttrQuality currentQuality = quality(*now);
             const bool qualityChanged = !last || quality(*last) != currentQuality;
-            if (!last || last->state != now->state) {
+            const auto push = [&](const char *name, auto *pushed, auto value, auto before) {
+                if (!qualityChanged && before == value)
+                    return;
+                *pushed = value;
+                push_change_event(name, pushed, stamp, currentQuality);
+                push_archive_event(name, pushed, stamp, currentQuality);
+            };
+            const PanelSnapshot previous = last.value_or(PanelSnapshot());
+            push("Wavelength", &pushed.wavelength, now->wavelength, previous.wavelength);
+            push("Position", &pushed.position, now->position, previous.position);
+            push("EntranceSlit", &pushed.entranceSlit, now->entranceSlit, previous.entranceSlit);
+            push("ExitSlit", &pushed.exitSlit, now->exitSlit, previous.exitSlit);
+            push("Grating", &pushed.grating, static_cast<Tango::DevShort>(now->grating),
+                static_cast<Tango::DevShort>(previous.grating));
+            if (now->readBack && !previous.readBack)
+                setPointsFromReadBack(*now);
+            if (!last || last->state != now->state || last->status != now->status) {
                 set_state(tangoState(now->state));
                 set_status(now->status.toStdString());
+            }
+            if (!last || last->state != now->state) {
                 push_change_event("State");
-            }
-            if (qualityChanged || last->wavelength != now->wavelength) {
-                pushedWavelength = now->wavelength;
-                push_change_event("Wavelength", &pushedWavelength, stamp, currentQuality);
-            }
-            if (qualityChanged || last->position != now->position) {
-                pushedPosition = now->position;
-                push_change_event("Position", &pushedPosition, stamp, currentQuality);
+                push_archive_event("State");
             }
             last = now;
         } catch (const Tango::DevFailed &) {
@@ -252,4 +275,17 @@ void Monochromator::pushChanges()
             // the next change pushes what this one would have.
         }
     }
+}
+
+// Until the instrument has been read back, a write set-point would be a guess.
+void Monochromator::setPointsFromReadBack(const PanelSnapshot &snapshot)
+{
+    Tango::MultiAttribute *attributes = get_device_attr();
+    attributes->get_w_attr_by_name("Wavelength").set_write_value(snapshot.wavelength);
+    attributes->get_w_attr_by_name("EntranceSlit")
+        .set_write_value(static_cast<Tango::DevLong>(snapshot.entranceSlit));
+    attributes->get_w_attr_by_name("ExitSlit")
+        .set_write_value(static_cast<Tango::DevLong>(snapshot.exitSlit));
+    attributes->get_w_attr_by_name("Grating").set_write_value(
+        static_cast<Tango::DevShort>(snapshot.grating));
 }

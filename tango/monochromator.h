@@ -19,7 +19,9 @@ class QThread;
 class Monochromator : public TANGO_BASE_CLASS
 {
 public:
-    Monochromator(Tango::DeviceClass *deviceClass, const char *name);
+    static constexpr const char *defaultPanelUrl = "http://127.0.0.1:8086/";
+
+    Monochromator(Tango::DeviceClass *deviceClass, const char *name, const char *description);
     ~Monochromator() override;
 
     void init_device() override;
@@ -51,6 +53,7 @@ private:
     void writeAs(Tango::WAttribute &attribute, PanelRequest::Kind kind);
     void startRequest(PanelRequest::Kind kind, double value);
     void pushChanges();
+    void setPointsFromReadBack(const PanelSnapshot &snapshot);
 
     std::unique_ptr<QThread> mirrorThread;
     PanelMirror *mirror = nullptr;
@@ -62,8 +65,15 @@ private:
     Tango::DevLong entranceSlit = 0;
     Tango::DevLong exitSlit = 0;
     Tango::DevShort grating = 0;
-    Tango::DevDouble pushedWavelength = 0.0;
-    Tango::DevLong pushedPosition = 0;
+    // The same for the values pushed as events.
+    struct
+    {
+        Tango::DevDouble wavelength = 0.0;
+        Tango::DevLong position = 0;
+        Tango::DevLong entranceSlit = 0;
+        Tango::DevLong exitSlit = 0;
+        Tango::DevShort grating = 0;
+    } pushed;
 };
 
 #endif // MONOCHROMATOR_H

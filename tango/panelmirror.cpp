@@ -4,30 +4,8 @@
 #include "kelpXmlRpcClient.h"
 
 #include <cmath>
-#include <iterator>
 
 namespace {
-
-// One round reads the ready flag first, so that the read-outs after it are at least as new.
-const char *const roundGetters[]
-    = { "status", "getWavelength", "getPosition", "getInSlit", "getOutSlit", "getGrating" };
-
-// The panel keeps two decimals of the instrument's wavelength, cut off.
-bool sameWavelength(double a, double b)
-{
-    return std::fabs(a - b) < 0.01;
-}
-
-// A motion needs a ready instrument; Connect and Close only need the panel, and Close may
-// end a move.
-bool allows(const PanelRequest &request, PanelSnapshot::State state)
-{
-    if (request.isMotion())
-        return state == PanelSnapshot::State::On;
-    if (state == PanelSnapshot::State::Fault)
-        return false;
-    return request.kind == PanelRequest::Kind::Close || state != PanelSnapshot::State::Moving;
-}
 
 QString methodFor(PanelRequest::Kind kind)
 {
@@ -64,6 +42,54 @@ QVariantList argumentsFor(const PanelRequest &request)
     }
 }
 
+QVariantMap callOf(const QString &method, const QVariantList &params = {})
+{
+    return { { QStringLiteral("methodName"), method }, { QStringLiteral("params"), params } };
+}
+
+QVariantMap getState()
+{
+    return callOf(QStringLiteral("getState"));
+}
+
+PanelSnapshot::State stateOf(const QString &panelState)
+{
+    using State = PanelSnapshot::State;
+    if (panelState == QLatin1String("ready"))
+        return State::On;
+    if (panelState == QLatin1String("busy") || panelState == QLatin1String("reading back"))
+        return State::Moving;
+    if (panelState == QLatin1String("waking up"))
+        return State::Init;
+    if (panelState == QLatin1String("closed"))
+        return State::Off;
+    // "no answer", "port lost", "cannot open".
+    return State::Fault;
+}
+
+bool isPanelState(const QVariant &value)
+{
+    return value.typeId() == QMetaType::QVariantMap
+        && value.toMap().value(QStringLiteral("state")).typeId() == QMetaType::QString;
+}
+
+// One answer of a multicall: the result in a one-element list, or a fault struct.
+QVariant resultOf(const QVariant &answer)
+{
+    const QVariantList list = answer.toList();
+    return answer.typeId() == QMetaType::QVariantList && list.size() == 1 ? list.constFirst()
+                                                                          : QVariant();
+}
+
+QString faultOf(const QVariant &answer)
+{
+    const QVariantMap fault = answer.toMap();
+    if (!fault.contains(QStringLiteral("faultCode")))
+        return QString();
+    return QStringLiteral("%1 (%2)").arg(fault.value(QStringLiteral("faultString")).toString(),
+        fault.value(QStringLiteral("faultCode")).toString());
+}
+
 } // namespace
 
 PanelMirror::PanelMirror(const QUrl &panel, QObject *parent)
@@ -71,9 +97,8 @@ PanelMirror::PanelMirror(const QUrl &panel, QObject *parent)
     , panelUrl(panel)
     , pollTimer(this)
 {
-    clock.start();
     pollTimer.setSingleShot(true);
-    connect(&pollTimer, &QTimer::timeout, this, &PanelMirror::startRound);
+    connect(&pollTimer, &QTimer::timeout, this, &PanelMirror::poll);
     shared.status
         = QStringLiteral("Waiting for the panel at %1 to answer.").arg(panelUrl.toString());
 }
@@ -82,7 +107,7 @@ void PanelMirror::start()
 {
     client = new KelpXmlRpcClient(panelUrl, this);
     client->setTransferTimeout(CallTimeout);
-    startRound();
+    poll();
 }
 
 PanelSnapshot PanelMirror::snapshot() const
@@ -93,10 +118,13 @@ PanelSnapshot PanelMirror::snapshot() const
 
 bool PanelMirror::request(const PanelRequest &request, PanelSnapshot *refusal)
 {
+    using State = PanelSnapshot::State;
     quint64 id = 0;
     {
         const std::lock_guard<std::mutex> lock(mutex);
-        const bool allowed = allows(request, shared.state);
+        const bool allowed = request.isMotion()
+            ? shared.state == State::On
+            : request.kind == PanelRequest::Kind::Close || shared.state != State::Moving;
         if (!allowed) {
             *refusal = shared;
             return false;
@@ -104,25 +132,22 @@ bool PanelMirror::request(const PanelRequest &request, PanelSnapshot *refusal)
         note.clear();
         if (request.isMotion()) {
             id = ++lastMoveId;
-            move = Move { request, shared, id, clock.elapsed() };
-        } else if (request.kind == PanelRequest::Kind::Connect) {
-            connectSentAt = clock.elapsed();
-        } else {
-            // Not ready from now on, rather than from the next round.
-            connectSentAt = -1;
-            panelReady = false;
-            readySince = -1;
-            settled = false;
-            if (move)
-                endMove(QStringLiteral("Close ended %1.").arg(move->request.describe()));
+            move = Move { request, id, std::nullopt };
+            // MOVING from the moment the write returns, so that a client waiting for the end
+            // of MOVING cannot read ON first.
+            shared.state = State::Moving;
+            shared.status = QStringLiteral("Moving: %1 requested.").arg(request.describe());
+        } else if (request.kind == PanelRequest::Kind::Close && move) {
+            endMove(QStringLiteral("Close ended %1.").arg(move->request.describe()));
         }
-        updateState();
+        publish();
     }
     QMetaObject::invokeMethod(
         this,
         [this, request, id] {
             pendingCalls.append({ request, id });
-            sendNext();
+            if (!callInFlight)
+                pollLater();
         },
         Qt::QueuedConnection);
     return true;
@@ -144,234 +169,203 @@ void PanelMirror::stopWaiting()
     changed.notify_all();
 }
 
+// Requests go before the next poll: each brings the panel's state with it.
 void PanelMirror::pollLater()
 {
-    if (!pendingCalls.isEmpty())
-        sendNext();
-    else
+    if (pendingCalls.isEmpty()) {
         pollTimer.start(PollInterval);
-}
-
-void PanelMirror::startRound()
-{
-    if (roundInFlight || callInFlight)
         return;
-    pollTimer.stop();
-    roundInFlight = true;
-    getterIndex = 0;
-    roundStartedAt = clock.elapsed();
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        roundCountsForMove = move && move->sent;
     }
-    callNextGetter();
-}
-
-void PanelMirror::callNextGetter()
-{
-    const QString method = QString::fromLatin1(roundGetters[getterIndex]);
-    KelpObject *call = client->call(method);
-    connect(call, &KelpObject::aresponse, this, [this, method](QVariant &result, QNetworkReply *) {
-        const QMetaType::Type expected
-            = method == QLatin1String("getWavelength") ? QMetaType::Double : QMetaType::Int;
-        if (result.typeId() != expected) {
-            failRound(QStringLiteral("it answered %1 with %2 instead of %3")
-                          .arg(method, QString::fromLatin1(result.typeName()),
-                              QString::fromLatin1(QMetaType(expected).name())));
-            return;
-        }
-        switch (getterIndex) {
-        case 0:
-            roundReady = result.toInt() == 1;
-            break;
-        case 1:
-            roundValues.wavelength = result.toDouble();
-            break;
-        case 2:
-            roundValues.position = result.toInt();
-            break;
-        case 3:
-            roundValues.entranceSlit = result.toInt();
-            break;
-        case 4:
-            roundValues.exitSlit = result.toInt();
-            break;
-        default:
-            roundValues.grating = result.toInt();
-            break;
-        }
-        if (++getterIndex < int(std::size(roundGetters)))
-            callNextGetter();
-        else
-            finishRound();
-    });
-    connect(call, &KelpObject::fault, this,
-        [this](int, const QString &text, QNetworkReply *) { failRound(text); });
-}
-
-void PanelMirror::finishRound()
-{
-    roundInFlight = false;
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        answered = true;
-        reachable = true;
-        settle();
-        updateState();
-    }
-    pollLater();
-}
-
-void PanelMirror::failRound(const QString &why)
-{
-    roundInFlight = false;
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        answered = true;
-        reachable = false;
-        unreachableWhy = why;
-        panelReady = false;
-        readySince = -1;
-        settled = false;
-        if (move)
-            endMove(QStringLiteral("%1 was interrupted: the panel could not be reached.")
-                        .arg(move->request.describe()));
-        updateState();
-    }
-    pollLater();
-}
-
-void PanelMirror::sendNext()
-{
-    if (roundInFlight || callInFlight || pendingCalls.isEmpty())
-        return;
     pollTimer.stop();
     const auto [request, id] = pendingCalls.takeFirst();
-    if (request.isMotion()) {
-        // A move that has ended before its setter went out (Close, or the panel lost) must not
-        // start after all.
+    send(request, id);
+}
+
+void PanelMirror::poll()
+{
+    if (callInFlight)
+        return;
+    callInFlight = true;
+    KelpObject *call = client->call(QStringLiteral("getState"));
+    connect(call, &KelpObject::aresponse, this,
+        [this](QVariant &result, QNetworkReply *) { answered(result, nullptr, 0); });
+    connect(call, &KelpObject::fault, this, [this](int code, const QString &text, QNetworkReply *) {
+        callInFlight = false;
+        unreachable(code == KelpXmlRpcClient::TransportFault
+                ? text
+                : QStringLiteral("it answered getState with %1 (%2)").arg(text).arg(code),
+            QString());
+    });
+}
+
+// A motion goes between two readings of the state: the first tells whether the panel will
+// take it and the count its read-back must pass, the second that it has. Connect on a fault
+// is the operator's close, then connect.
+void PanelMirror::send(const PanelRequest &request, quint64 id)
+{
+    QVariantList calls;
+    {
         const std::lock_guard<std::mutex> lock(mutex);
-        if (!move || move->id != id) {
-            pollLater();
-            return;
+        if (request.isMotion()) {
+            // A move that has ended before it went out (Close, the panel lost) must not start
+            // after all.
+            if (!move || move->id != id) {
+                pollLater();
+                return;
+            }
+            calls.append(getState());
+        } else if (request.kind == PanelRequest::Kind::Connect
+            && shared.state == PanelSnapshot::State::Fault) {
+            calls.append(callOf(methodFor(PanelRequest::Kind::Close)));
         }
     }
+    calls.append(callOf(methodFor(request.kind), argumentsFor(request)));
+    calls.append(getState());
+
     callInFlight = true;
-    KelpObject *call = client->call(methodFor(request.kind), argumentsFor(request));
-    // Setters answer with no result, or with an empty string: either means taken.
-    connect(call, &KelpObject::aresponse, this, [this, id = id](QVariant &, QNetworkReply *) {
-        callInFlight = false;
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            if (move && move->id == id)
-                move->sent = true;
-        }
-        // At once, so that the panel's busy flag is seen while it is fresh.
-        startRound();
-    });
+    KelpObject *call = client->call(QStringLiteral("system.multicall"), QVariantList { QVariant(calls) });
+    connect(call, &KelpObject::aresponse, this,
+        [this, request, id](QVariant &result, QNetworkReply *) { answered(result, &request, id); });
     connect(call, &KelpObject::fault, this,
-        [this, request = request, id = id](int code, const QString &text, QNetworkReply *) {
+        [this, request](int code, const QString &text, QNetworkReply *) {
             callInFlight = false;
+            const QString what = QStringLiteral("%1 failed: the panel answered %2 (%3).")
+                                     .arg(request.describe(), text, QString::number(code));
+            if (code == KelpXmlRpcClient::TransportFault) {
+                unreachable(text, what);
+                return;
+            }
             {
                 const std::lock_guard<std::mutex> lock(mutex);
-                const QString what = QStringLiteral("%1 failed: the panel answered %2 (%3).")
-                                         .arg(request.describe(), text, QString::number(code));
-                if (code == KelpXmlRpcClient::TransportFault) {
-                    reachable = false;
-                    unreachableWhy = text;
-                }
-                if (move && move->id == id)
+                if (move && request.isMotion())
                     endMove(what);
                 else
                     note = what;
-                if (request.kind == PanelRequest::Kind::Connect)
-                    connectSentAt = -1;
-                updateState();
+                publish();
             }
             pollLater();
         });
 }
 
-void PanelMirror::settle()
+void PanelMirror::answered(const QVariant &result, const PanelRequest *request, quint64 id)
 {
-    const qint64 now = roundStartedAt;
-    shared.wavelength = roundValues.wavelength;
-    shared.position = roundValues.position;
-    shared.entranceSlit = roundValues.entranceSlit;
-    shared.exitSlit = roundValues.exitSlit;
-    shared.grating = roundValues.grating;
-
-    panelReady = roundReady;
-    if (!panelReady) {
-        readySince = -1;
-        settled = false;
-    } else {
-        if (readySince < 0)
-            readySince = now;
-        if (now - readySince >= ReadBackTime)
-            settled = true;
-        connectSentAt = -1;
-    }
-    if (connectSentAt >= 0 && now - connectSentAt >= ConnectTimeout)
-        connectSentAt = -1;
-
-    if (!move)
+    callInFlight = false;
+    const QVariantList answers = result.toList();
+    const QVariant last = request ? resultOf(answers.value(answers.size() - 1)) : result;
+    if (!isPanelState(last)) {
+        unreachable(QStringLiteral("it answered getState with %1")
+                        .arg(QString::fromLatin1(last.typeName())),
+            QString());
         return;
-    if (roundCountsForMove) {
-        if (!panelReady) {
-            move->readySince = -1;
-        } else {
-            if (move->readySince < 0)
-                move->readySince = now;
-            if (confirmsEarly(*move)) {
-                endMove(QString());
-                settled = true;
-            } else if (now - move->readySince >= ReadBackTime) {
-                endMove(shows(move->request, move->before, shared)
-                        ? QString()
-                        : QStringLiteral("The read-back does not show %1.")
-                              .arg(move->request.describe()));
-                settled = true;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (request) {
+            const QVariant requested = answers.value(answers.size() - 2);
+            const QString fault = faultOf(requested);
+            if (!fault.isEmpty()) {
+                const QString what = QStringLiteral("%1 failed: the panel answered %2.")
+                                         .arg(request->describe(), fault);
+                if (request->isMotion() && move && move->id == id)
+                    endMove(what);
+                else
+                    note = what;
+            } else if (request->isMotion() && move && move->id == id) {
+                const QVariantMap before = resultOf(answers.value(0)).toMap();
+                const QString ready = QStringLiteral("ready");
+                if (before.value(ready).toInt() == 1 && last.toMap().value(ready).toInt() == 0)
+                    move->takenAt = before.value(QStringLiteral("readBacks")).toInt();
+                else
+                    endMove(QStringLiteral("%1 was not taken: the panel was busy.")
+                                .arg(request->describe()));
             }
         }
+        follow(last.toMap());
     }
-    if (move && now - move->acceptedAt >= MoveTimeout)
-        endMove(QStringLiteral("%1 did not bring the instrument back to ready within %2 s.")
-                    .arg(move->request.describe(), QString::number(MoveTimeout / 1000)));
+    pollLater();
 }
 
-// Early only where the read-back tells a fresh value from the one before the request: the
-// panel shows a new grating before the instrument has moved, and a relative move is read
-// back as a position first and a wavelength 200 ms later.
-bool PanelMirror::confirmsEarly(const Move &move) const
+void PanelMirror::unreachable(const QString &why, const QString &requestNote)
 {
-    if (move.request.kind == PanelRequest::Kind::Grating)
-        return false;
-    if (!shows(move.request, move.before, shared) || shows(move.request, move.before, move.before))
-        return false;
-    return move.request.kind != PanelRequest::Kind::MoveRelative
-        || shared.wavelength != move.before.wavelength;
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (move)
+            endMove(requestNote.isEmpty()
+                    ? QStringLiteral("%1 was interrupted: the panel could not be reached.")
+                          .arg(move->request.describe())
+                    : requestNote);
+        else if (!requestNote.isEmpty())
+            note = requestNote;
+        shared.state = PanelSnapshot::State::Fault;
+        shared.status
+            = QStringLiteral("The panel at %1 cannot be reached: %2").arg(panelUrl.toString(), why);
+        if (!note.isEmpty())
+            shared.status += u' ' + note;
+        publish();
+    }
+    pollLater();
 }
 
-bool PanelMirror::shows(
-    const PanelRequest &request, const PanelSnapshot &before, const PanelSnapshot &values)
+void PanelMirror::follow(const QVariantMap &panel)
 {
-    switch (request.kind) {
-    case PanelRequest::Kind::Wavelength:
-        return sameWavelength(values.wavelength, request.value);
-    case PanelRequest::Kind::MoveRelative:
-        return values.position == before.position + std::lround(request.value);
-    case PanelRequest::Kind::EntranceSlit:
-        return values.entranceSlit == std::lround(request.value);
-    case PanelRequest::Kind::ExitSlit:
-        return values.exitSlit == std::lround(request.value);
-    case PanelRequest::Kind::Grating:
-        return values.grating == std::lround(request.value);
-    case PanelRequest::Kind::Connect:
-    case PanelRequest::Kind::Close:
+    using State = PanelSnapshot::State;
+    const QString panelState = panel.value(QStringLiteral("state")).toString();
+    const int readBacks = panel.value(QStringLiteral("readBacks")).toInt();
+    shared.readBack = readBacks > 0;
+    shared.wavelength = panel.value(QStringLiteral("wavelength")).toDouble();
+    shared.position = panel.value(QStringLiteral("position")).toInt();
+    shared.entranceSlit = panel.value(QStringLiteral("inSlit")).toInt();
+    shared.exitSlit = panel.value(QStringLiteral("outSlit")).toInt();
+    shared.grating = panel.value(QStringLiteral("grating")).toInt();
+
+    const State state = stateOf(panelState);
+    const QString text = panel.value(QStringLiteral("text")).toString();
+    const QString reason = panel.value(QStringLiteral("reason")).toString();
+    QString fault = QStringLiteral("The panel reports \"%1\"").arg(text);
+    fault += reason.isEmpty() ? QStringLiteral(".") : QStringLiteral(": %1").arg(reason);
+    if (move && move->takenAt) {
+        if (state == State::Fault)
+            endMove(QStringLiteral("%1 failed.").arg(move->request.describe()));
+        else if (state == State::Off)
+            endMove(QStringLiteral("%1 ended: the port was closed.").arg(move->request.describe()));
+        else if (state == State::On && readBacks > *move->takenAt)
+            endMove(QString());
+    }
+
+    if (move) {
+        shared.state = State::Moving;
+        shared.status = QStringLiteral("Moving: %1 requested; waiting for %2.")
+                            .arg(move->request.describe(),
+                                state == State::On || panelState == QLatin1String("reading back")
+                                    ? QStringLiteral("its read-back")
+                                    : QStringLiteral("the instrument"));
+        publish();
+        return;
+    }
+    shared.state = state;
+    switch (state) {
+    case State::On:
+        shared.status = QStringLiteral("The instrument is ready.");
+        break;
+    case State::Moving:
+        shared.status = panelState == QLatin1String("reading back")
+            ? QStringLiteral("The instrument is ready; its values are being read back.")
+            : QStringLiteral("The instrument is moving.");
+        break;
+    case State::Init:
+        shared.status = QStringLiteral(
+            "The instrument is waking up (about 90 s when it has to start its firmware).");
+        break;
+    case State::Off:
+        shared.status = QStringLiteral("The port is closed; Connect brings the instrument up.");
+        break;
+    case State::Fault:
+        shared.status = fault + QStringLiteral(" Connect closes the port and connects again.");
         break;
     }
-    return true;
+    if (!note.isEmpty())
+        shared.status += u' ' + note;
+    publish();
 }
 
 void PanelMirror::endMove(const QString &moveNote)
@@ -380,47 +374,13 @@ void PanelMirror::endMove(const QString &moveNote)
     note = moveNote;
 }
 
-void PanelMirror::updateState()
+void PanelMirror::publish()
 {
-    using State = PanelSnapshot::State;
-    const QString url = panelUrl.toString();
-    State state = State::Off;
-    QString status;
-    if (move) {
-        state = State::Moving;
-        status = QStringLiteral("Moving: %1 requested; waiting for %2.")
-                     .arg(move->request.describe(),
-                         move->readySince < 0 ? QStringLiteral("the instrument")
-                                              : QStringLiteral("its read-back"));
-    } else if (!answered) {
-        status = QStringLiteral("Waiting for the panel at %1 to answer.").arg(url);
-    } else if (!reachable) {
-        state = State::Fault;
-        status = QStringLiteral("The panel at %1 cannot be reached: %2").arg(url, unreachableWhy);
-    } else if (!panelReady && connectSentAt >= 0) {
-        status = QStringLiteral("Connect was sent to the panel at %1; waiting for the instrument "
-                                "to report ready (about 90 s when it has to start).")
-                     .arg(url);
-    } else if (!panelReady) {
-        status = QStringLiteral("The instrument is not ready: the panel at %1 reports it not "
-                                "connected, or busy with a request from elsewhere. Connect "
-                                "brings it up.")
-                     .arg(url);
-    } else if (!settled) {
-        status = QStringLiteral("The instrument is ready; waiting for its read-back.");
-    } else {
-        state = State::On;
-        status = QStringLiteral("The instrument is ready.");
-    }
-    if (!note.isEmpty() && state != State::Moving)
-        status += u' ' + note;
-    shared.state = state;
-    shared.status = status;
     const PanelSnapshot &last = published;
-    if (last.generation != 0 && last.state == state && last.status == status
-        && last.wavelength == shared.wavelength && last.position == shared.position
-        && last.entranceSlit == shared.entranceSlit && last.exitSlit == shared.exitSlit
-        && last.grating == shared.grating)
+    if (last.generation != 0 && last.state == shared.state && last.status == shared.status
+        && last.readBack == shared.readBack && last.wavelength == shared.wavelength
+        && last.position == shared.position && last.entranceSlit == shared.entranceSlit
+        && last.exitSlit == shared.exitSlit && last.grating == shared.grating)
         return;
     ++shared.generation;
     published = shared;

@@ -9,19 +9,24 @@
 struct PanelSnapshot
 {
     enum class State {
-        // The instrument is not connected, still starting, or busy with a request that did
-        // not come through this server.
+        // The port is closed.
         Off,
         // Ready, and the read-outs are the instrument's read-back.
         On,
-        // A request from this server is under way, until its read-back has arrived.
+        // The instrument moves or is being read back, whoever asked; or a request from this
+        // server is under way until its read-back has come in.
         Moving,
-        // The panel cannot be reached.
+        // The instrument wakes up, or the panel has not answered yet.
+        Init,
+        // The instrument is silent, its port lost or not opened, or the panel cannot be
+        // reached.
         Fault,
     };
 
-    State state = State::Off;
+    State state = State::Init;
     QString status;
+    // Whether the values are the instrument's: false until it has been read back once.
+    bool readBack = false;
     double wavelength = 0.0;
     int position = 0;
     int entranceSlit = 0;
