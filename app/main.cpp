@@ -15,6 +15,7 @@ int main(int argc, char *argv[])
     const CommandLine commandLine = CommandLine::fromArguments(QApplication::arguments());
     TriaxController controller(commandLine.device);
     controller.setVerbose(Startup::verboseFromEnvironment());
+    controller.setAnswerGap(Startup::answerGapFromEnvironment());
     ServerXmlRPC remoteApi(&controller, commandLine.port);
     WidgetTriax triax(&controller, remoteApi.listeningOn());
     triax.setVisible(true);

@@ -19,6 +19,7 @@ int main(int argc, char *argv[])
     const CommandLine commandLine = CommandLine::fromArguments(QCoreApplication::arguments());
     TriaxController controller(commandLine.device);
     controller.setVerbose(Startup::verboseFromEnvironment());
+    controller.setAnswerGap(Startup::answerGapFromEnvironment());
     ServerXmlRPC remoteApi(&controller, commandLine.port);
 
     QObject::connect(&stopSignals, &StopSignals::received, &app, [&controller] {

@@ -1,5 +1,6 @@
 #include "startup.h"
 
+#include <QByteArray>
 #include <QLoggingCategory>
 #include <QtGlobal>
 
@@ -24,6 +25,21 @@ void showDiagnostics()
 bool verboseFromEnvironment()
 {
     return qEnvironmentVariableIntValue("MONOPANEL_VERBOSE") == 1;
+}
+
+int answerGapFromEnvironment()
+{
+    const QByteArray text = qgetenv("MONOPANEL_ANSWER_GAP").trimmed();
+    if (text.isEmpty())
+        return 0;
+    bool ok = false;
+    const int gap = text.toInt(&ok);
+    if (ok && gap >= 0)
+        return gap;
+    qWarning("serial line: MONOPANEL_ANSWER_GAP \"%s\" is not a number of milliseconds; every "
+             "answer gets its whole waiting time",
+        text.constData());
+    return 0;
 }
 
 } // namespace Startup

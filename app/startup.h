@@ -10,6 +10,10 @@ void chooseEventLoop();
 void showDiagnostics();
 // The verbose trace of every exchange, from MONOPANEL_VERBOSE (1: on).
 bool verboseFromEnvironment();
+// The answer gap in milliseconds, from MONOPANEL_ANSWER_GAP: 0 (every answer
+// gets its whole waiting time) when unset, empty, 0 or not a number of
+// milliseconds, the last with a warning.
+int answerGapFromEnvironment();
 
 } // namespace Startup
 

@@ -1,14 +1,15 @@
 #ifndef COMMANDKIND_H
 #define COMMANDKIND_H
 
+#include <QByteArray>
 #include <QLatin1String>
 
 class TriaxController;
 
 // Everything the panel knows of one kind of instrument command: which
 // commands belong to it, how they go on the wire, how long the instrument is
-// given to answer, which handler reads the answer, and what may be done when
-// the answer is missing or not understood.
+// given to answer, what a complete answer looks like, which handler reads the
+// answer, and what may be done when the answer is missing or not understood.
 struct CommandKind
 {
     enum class Match {
@@ -38,6 +39,10 @@ struct CommandKind
         QuietMotion,
         Other,
     };
+    // Whether the bytes received so far already hold an answer the parser
+    // understands. The reception may then end before waitMs, once the line
+    // has gone quiet (the answer gap). Kinds without one always wait waitMs.
+    using Shape = bool (*)(const QByteArray &received);
     // Reads the answer to the command at the head of the queue; returns
     // whether the answer was understood.
     using Parser = bool (TriaxController::*)();
@@ -46,6 +51,7 @@ struct CommandKind
     QLatin1String text;
     Framing framing;
     int waitMs;
+    Shape shape;
     Parser parser;
     Role role;
 };

@@ -6,6 +6,8 @@
 #include <QDebug>
 #include <QRegularExpression>
 
+#include <utility>
+
 namespace {
 
 constexpr int shortWait = 200;
@@ -44,6 +46,33 @@ QString printable(const QByteArray &bytes)
     return text;
 }
 
+// The shapes of complete answers, each what its parser needs and nothing
+// more. A number is complete with its first digit, as it is for its parser,
+// so the answer gap has to be longer than any pause the line makes inside
+// an answer.
+bool isAcknowledgement(const QByteArray &received)
+{
+    return received.startsWith('o');
+}
+
+bool isMotorState(const QByteArray &received)
+{
+    return received.startsWith("oz") || received.startsWith("oq");
+}
+
+bool isNumber(const QByteArray &received)
+{
+    return received.size() > 1 && received.at(0) == 'o' && received.at(1) >= '0'
+        && received.at(1) <= '9';
+}
+
+// The panel shows two decimals cut off from at least three.
+bool isWavelength(const QByteArray &received)
+{
+    static const QRegularExpression wavelength(QStringLiteral("^o\\d+\\.\\d{3}"));
+    return wavelength.match(QString::fromLatin1(received)).hasMatch();
+}
+
 } // namespace
 
 // The one place that says what each command is. The first row that fits
@@ -52,37 +81,37 @@ const CommandKind &TriaxController::kindOf(const QString &command) const
 {
     using K = CommandKind;
     static const CommandKind kinds[] = {
-        { K::Match::Exactly, QLatin1String(" "), K::Framing::Bare, wakeUpWait,
+        { K::Match::Exactly, QLatin1String(" "), K::Framing::Bare, wakeUpWait, nullptr,
             &TriaxController::parseSPACE, K::Role::WakeUp },
-        { K::Match::Exactly, QLatin1String("O2000"), K::Framing::NulTerminated, wakeUpWait,
+        { K::Match::Exactly, QLatin1String("O2000"), K::Framing::NulTerminated, wakeUpWait, nullptr,
             &TriaxController::parseO2000, K::Role::WakeUp },
-        { K::Match::Exactly, QLatin1String("\\247"), K::Framing::Byte, shortWait,
+        { K::Match::Exactly, QLatin1String("\\247"), K::Framing::Byte, shortWait, nullptr,
             &TriaxController::parse247, K::Role::WakeUp },
-        { K::Match::Exactly, QLatin1String("A"), K::Framing::Bare, startWait,
+        { K::Match::Exactly, QLatin1String("A"), K::Framing::Bare, startWait, nullptr,
             &TriaxController::parseA, K::Role::WakeUp },
-        { K::Match::Exactly, QLatin1String("E"), K::Framing::Bare, shortWait,
+        { K::Match::Exactly, QLatin1String("E"), K::Framing::Bare, shortWait, isMotorState,
             &TriaxController::parseE, K::Role::Query },
         { K::Match::StartsWith, QLatin1String("F"), K::Framing::CarriageReturn, shortWait,
-            &TriaxController::parseF, K::Role::QuietMotion },
-        { K::Match::StartsWith, QLatin1String("H"), K::Framing::CarriageReturn, shortWait,
+            isAcknowledgement, &TriaxController::parseF, K::Role::QuietMotion },
+        { K::Match::StartsWith, QLatin1String("H"), K::Framing::CarriageReturn, shortWait, isNumber,
             &TriaxController::parseH, K::Role::Query },
         { K::Match::StartsWith, QLatin1String("Z61"), K::Framing::CarriageReturn, shortWait,
-            &TriaxController::parseZ61, K::Role::Motion },
+            isAcknowledgement, &TriaxController::parseZ61, K::Role::Motion },
         { K::Match::StartsWith, QLatin1String("Z62"), K::Framing::CarriageReturn, shortWait,
-            &TriaxController::parseZ62, K::Role::Query },
+            isWavelength, &TriaxController::parseZ62, K::Role::Query },
         { K::Match::StartsWith, QLatin1String("Z452"), K::Framing::CarriageReturn, shortWait,
-            &TriaxController::parseZ452, K::Role::Query },
+            isNumber, &TriaxController::parseZ452, K::Role::Query },
         { K::Match::StartsWith, QLatin1String("Z451"), K::Framing::CarriageReturn, shortWait,
-            &TriaxController::parseZ451, K::Role::Motion },
-        { K::Match::StartsWith, QLatin1String("j"), K::Framing::CarriageReturn, shortWait,
+            isAcknowledgement, &TriaxController::parseZ451, K::Role::Motion },
+        { K::Match::StartsWith, QLatin1String("j"), K::Framing::CarriageReturn, shortWait, isNumber,
             &TriaxController::parseReadSlitPosition, K::Role::Query },
         { K::Match::StartsWith, QLatin1String("k"), K::Framing::CarriageReturn, shortWait,
-            &TriaxController::parseNewSlitPosition, K::Role::Motion },
-        { K::Match::ByteEscape, QLatin1String(), K::Framing::Byte, shortWait,
+            isAcknowledgement, &TriaxController::parseNewSlitPosition, K::Role::Motion },
+        { K::Match::ByteEscape, QLatin1String(), K::Framing::Byte, shortWait, nullptr,
             &TriaxController::parseDEFAULT, K::Role::Other },
-        { K::Match::LetterCommand, QLatin1String(), K::Framing::CarriageReturn, shortWait,
+        { K::Match::LetterCommand, QLatin1String(), K::Framing::CarriageReturn, shortWait, nullptr,
             &TriaxController::parseDEFAULT, K::Role::Other },
-        { K::Match::Anything, QLatin1String(), K::Framing::Bare, shortWait,
+        { K::Match::Anything, QLatin1String(), K::Framing::Bare, shortWait, nullptr,
             &TriaxController::parseDEFAULT, K::Role::Other },
     };
 
@@ -152,6 +181,7 @@ void TriaxController::dropQueue()
     readBackEnds.clear();
     inFlight = false;
     retries = 0;
+    wholeWaitNext = false;
 }
 
 void TriaxController::queueCommand(const QString &command)
@@ -176,25 +206,36 @@ void TriaxController::readCommandQueue()
 
 void TriaxController::transmit(const QString &head, const CommandKind &kind)
 {
+    // Nothing is known of what the operator's own commands answer, so they
+    // always get their whole waiting time; so does the exchange after a
+    // misfire, whose reception is where the rest of a late or split answer
+    // has always landed, rather than in some later command's.
+    const bool afterMisfire = std::exchange(wholeWaitNext, false);
+    const CommandKind::Shape shape = afterMisfire || headIsTyped() ? nullptr : kind.shape;
     switch (kind.framing) {
     case CommandKind::Framing::Byte: {
         char byte = 0;
         matchByteEscape(head, &byte);
-        serial->transmitMsg(&byte, 1, kind.waitMs);
+        serial->transmitMsg(&byte, 1, kind.waitMs, shape);
         return;
     }
     case CommandKind::Framing::NulTerminated: {
         const QByteArray bytes = head.toLatin1() + '\0';
-        serial->transmitMsg(bytes.constData(), int(bytes.size()), kind.waitMs);
+        serial->transmitMsg(bytes.constData(), int(bytes.size()), kind.waitMs, shape);
         return;
     }
     case CommandKind::Framing::CarriageReturn:
-        serial->transmitMsg(head, QStringLiteral("\r"), kind.waitMs);
+        serial->transmitMsg(head, QStringLiteral("\r"), kind.waitMs, shape);
         return;
     case CommandKind::Framing::Bare:
-        serial->transmitMsg(head, QString(), kind.waitMs);
+        serial->transmitMsg(head, QString(), kind.waitMs, shape);
         return;
     }
+}
+
+bool TriaxController::headIsTyped() const
+{
+    return !typedPositions.isEmpty() && typedPositions.constFirst() == headPosition;
 }
 
 void TriaxController::messageReceived()
@@ -207,7 +248,7 @@ void TriaxController::messageReceived()
     // way the reception came: a follow-up appended by a parser must not
     // write it again.
     inFlight = true;
-    const bool typed = !typedPositions.isEmpty() && typedPositions.constFirst() == headPosition;
+    const bool typed = headIsTyped();
 
     if (verbose) {
         const qint64 elapsed = elapsedSinceSent();
@@ -280,6 +321,7 @@ TriaxController::Misfire TriaxController::handleMisfire(
             // the answer to the repeated query.
             serial->flush();
             inFlight = false;
+            wholeWaitNext = true;
             emit checkQueue();
             return Misfire::AskAgain;
         }
@@ -295,6 +337,7 @@ TriaxController::Misfire TriaxController::handleMisfire(
                 .arg(head, printable(received)));
         showMotorBusy(kind.role == CommandKind::Role::QuietMotion);
         commandQueue.append(QStringLiteral("E"));
+        wholeWaitNext = true;
         return Misfire::FollowUp;
     case CommandKind::Role::WakeUp:
         if (typed || !(received.isEmpty() || received.startsWith("RX_ERROR: ")))

@@ -52,6 +52,11 @@ void TriaxController::setVerbose(bool on)
     verbose = on;
 }
 
+void TriaxController::setAnswerGap(int milliseconds)
+{
+    serial->setAnswerGap(milliseconds);
+}
+
 void TriaxController::setState(State state, const QString &text, const QString &reason)
 {
     const QString shown = text.isEmpty() ? statusText(state) : text;

@@ -115,6 +115,10 @@ public Q_SLOTS:
     void sendCLICommand(const QString &typed);
     // Traces every exchange on the debug output.
     void setVerbose(bool on);
+    // Milliseconds of quiet line after which a complete answer is read
+    // without waiting out its command's whole waiting time; 0, the default,
+    // always waits it out.
+    void setAnswerGap(int milliseconds);
 
 private Q_SLOTS:
     void readCommandQueue();
@@ -135,6 +139,7 @@ private:
 
     const CommandKind &kindOf(const QString &command) const;
     void transmit(const QString &head, const CommandKind &kind);
+    bool headIsTyped() const;
     enum class Misfire { Ignore, AskAgain, FollowUp, GiveUp };
     Misfire handleMisfire(const QString &head, const CommandKind &kind, bool typed);
     void showMotorBusy(bool quiet = false);
@@ -205,6 +210,8 @@ private:
     QList<qint64> readBackEnds;
     // How often in a row the head has been asked again.
     int retries = 0;
+    // The next command written waits its whole time whatever its answer.
+    bool wholeWaitNext = false;
 };
 
 #endif

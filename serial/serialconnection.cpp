@@ -29,6 +29,7 @@ T fromCode(const T (&table)[N], int code)
 SerialConnection::SerialConnection(const QString &device, int baudRate, int dataBits, int stopBits,
     int parity, int flowControl, int queryMode)
     : timer(new QTimer(this))
+    , quiet(new QTimer(this))
     , port(std::make_unique<QSerialPort>(device))
     , portName(device)
     , polling(queryMode == Polling)
@@ -45,10 +46,15 @@ SerialConnection::SerialConnection(const QString &device, int baudRate, int data
     // A coarse timer may end a reception up to 5 % early: the instrument is
     // owed its whole waiting time.
     timer->setTimerType(Qt::PreciseTimer);
+    quiet->setSingleShot(true);
+    quiet->setTimerType(Qt::PreciseTimer);
     if (polling) {
         // An answer is whatever has arrived when the waiting time ends, so
-        // arriving bytes are not looked at before the timer fires.
+        // arriving bytes are not looked at before the timer fires, unless an
+        // answer gap lets a complete answer end its reception sooner.
         connect(timer, &QTimer::timeout, this, &SerialConnection::readMsg);
+        connect(port.get(), &QSerialPort::readyRead, this, &SerialConnection::bytesArrived);
+        connect(quiet, &QTimer::timeout, this, &SerialConnection::quietElapsed);
     } else {
         connect(port.get(), &QSerialPort::readyRead, this, &SerialConnection::readMsg);
         connect(timer, &QTimer::timeout, this, &SerialConnection::communicationsTimeout);
@@ -82,6 +88,11 @@ bool SerialConnection::isPortOpen() const
     return port->isOpen();
 }
 
+void SerialConnection::setAnswerGap(int milliseconds)
+{
+    gap = qMax(0, milliseconds);
+}
+
 // A device that has gone away makes the port report an error on every turn
 // of the event loop, so the port is closed. Not at once: the port may be in
 // the middle of its own read or write, which must not find itself closed.
@@ -108,6 +119,8 @@ void SerialConnection::losePort(const QString &reason)
     if (!port->isOpen())
         return;
     timer->stop();
+    quiet->stop();
+    awaited = nullptr;
     port->close();
     emit portLost(reason);
 }
@@ -117,35 +130,39 @@ void SerialConnection::flush()
     port->clear(QSerialPort::AllDirections);
 }
 
-void SerialConnection::transmitMsg(const QString &command, const QString &terminator, int timeout)
+void SerialConnection::transmitMsg(
+    const QString &command, const QString &terminator, int timeout, AnswerShape shape)
 {
     if (command.isEmpty())
         return;
-    send((command + terminator).toLatin1(), timeout);
+    send((command + terminator).toLatin1(), timeout, shape);
 }
 
-void SerialConnection::transmitMsg(const char *data, int size, int timeout)
+void SerialConnection::transmitMsg(const char *data, int size, int timeout, AnswerShape shape)
 {
-    send(QByteArray(data, size), timeout);
+    send(QByteArray(data, size), timeout, shape);
 }
 
 void SerialConnection::transmitMsg(
-    const QByteArray &data, const QByteArray &terminator, int timeout)
+    const QByteArray &data, const QByteArray &terminator, int timeout, AnswerShape shape)
 {
     if (data.isEmpty())
         return;
-    send(data + terminator, timeout);
+    send(data + terminator, timeout, shape);
 }
 
-void SerialConnection::transmitMsg(const QByteArray &data, int timeout)
+void SerialConnection::transmitMsg(const QByteArray &data, int timeout, AnswerShape shape)
 {
     if (data.isEmpty())
         return;
-    send(data, timeout);
+    send(data, timeout, shape);
 }
 
-void SerialConnection::send(const QByteArray &bytes, int timeout)
+void SerialConnection::send(const QByteArray &bytes, int timeout, AnswerShape shape)
 {
+    // A write re-arms the reception from the start, as the timer's restart does.
+    quiet->stop();
+    awaited = nullptr;
     // A closed port is checked here rather than left to write(), which would
     // also print a warning of its own for every command drained after close.
     if (!port->isOpen()) {
@@ -161,12 +178,45 @@ void SerialConnection::send(const QByteArray &bytes, int timeout)
     // Hand the bytes to the device now, so that the waiting time starts when
     // they leave rather than when the event loop next runs.
     port->flush();
-    if (timeout != 0)
-        timer->start(timeout);
+    if (timeout == 0)
+        return;
+    if (polling && gap > 0)
+        awaited = shape;
+    timer->start(timeout);
+}
+
+// Only bytes that come after the write start the gap: input left over from
+// an earlier answer must not end this reception before its own answer.
+void SerialConnection::bytesArrived()
+{
+    if (awaited && timer->isActive())
+        quiet->start(gap);
+}
+
+void SerialConnection::quietElapsed()
+{
+    if (!awaited || !timer->isActive() || !port->isOpen())
+        return;
+    // Bytes the device already holds, which the event loop has not handed
+    // over yet, came within the gap.
+    const qint64 before = port->bytesAvailable();
+    port->waitForReadyRead(0);
+    if (port->bytesAvailable() > before) {
+        quiet->start(gap);
+        return;
+    }
+    // Not an answer yet: the rest may still come, and the waiting time
+    // decides as it always has.
+    if (!awaited(port->peek(port->bytesAvailable())))
+        return;
+    timer->stop();
+    readMsg();
 }
 
 void SerialConnection::readMsg()
 {
+    quiet->stop();
+    awaited = nullptr;
     rxMsg.clear();
     // Take in what the device has received up to this very moment; the event
     // loop may not have moved it into the port's buffer yet.

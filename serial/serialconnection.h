@@ -14,6 +14,11 @@ class QTimer;
 // answer. The instrument has no end-of-answer character, so the waiting time
 // alone delimits an answer.
 //
+// With an answer gap, a command written together with the shape of its
+// complete answer may end sooner: as soon as what has arrived has that shape
+// and the line has been quiet for the gap. What never takes the shape still
+// ends at the waiting time.
+//
 // The numeric constructor arguments keep the encoding the panel has always
 // used: baud rate and data bits as numbers, stop bits 0 one / 1 one and a half
 // / 2 two, parity 0 none / 1 odd / 2 even / 3 mark / 4 space, flow control
@@ -24,6 +29,8 @@ class SerialConnection : public QSerialPort
 
 public:
     enum QueryMode { Polling = 0, EventDriven = 1 };
+    // Whether the bytes received so far already hold a whole answer.
+    using AnswerShape = bool (*)(const QByteArray &received);
 
     SerialConnection(const QString &device, int baudRate, int dataBits, int stopBits, int parity,
         int flowControl, int queryMode);
@@ -36,11 +43,19 @@ public:
     void flush();
     bool isPortOpen() const;
     QString devicePath() const { return portName; }
+    // Milliseconds of quiet line after which a reception in the shape of its
+    // answer ends; 0, the default, gives every reception its waiting time.
+    // Polling mode only.
+    void setAnswerGap(int milliseconds);
 
-    void transmitMsg(const QString &command, const QString &terminator, int timeout);
-    void transmitMsg(const char *data, int size, int timeout);
-    void transmitMsg(const QByteArray &data, const QByteArray &terminator, int timeout);
-    void transmitMsg(const QByteArray &data, int timeout);
+    // A shape, with an answer gap set, lets the reception end before the
+    // timeout; without one, only the timeout ends it.
+    void transmitMsg(const QString &command, const QString &terminator, int timeout,
+        AnswerShape shape = nullptr);
+    void transmitMsg(const char *data, int size, int timeout, AnswerShape shape = nullptr);
+    void transmitMsg(const QByteArray &data, const QByteArray &terminator, int timeout,
+        AnswerShape shape = nullptr);
+    void transmitMsg(const QByteArray &data, int timeout, AnswerShape shape = nullptr);
 
     QString statusMsg;
     // The latest reception: the instrument's bytes, or a text beginning
@@ -60,15 +75,22 @@ private Q_SLOTS:
     void communicationsTimeout();
 
 private:
-    void send(const QByteArray &bytes, int timeout);
+    void send(const QByteArray &bytes, int timeout, AnswerShape shape);
+    void bytesArrived();
+    void quietElapsed();
     void portError(QSerialPort::SerialPortError error);
     void losePort(const QString &reason);
 
     QTimer *timer;
+    // Runs from the last byte received while a shaped reception is armed.
+    QTimer *quiet;
     std::unique_ptr<QSerialPort> port;
     QString portName;
     const bool polling;
     bool losing = false;
+    int gap = 0;
+    // The shape of the reception armed, when it may end at the gap.
+    AnswerShape awaited = nullptr;
 };
 
 #endif

@@ -136,13 +136,22 @@ SimulatorCommandLine SimulatorCommandLine::fromArguments(const QStringList &argu
     const QCommandLineOption delayOption(QStringLiteral("fault-delay"),
         QStringLiteral("Delay of late and split answers in ms (default 300)."),
         QStringLiteral("ms"), QStringLiteral("300"));
+    const QCommandLineOption baudOption(QStringLiteral("baud"),
+        QStringLiteral("Run the line at N baud, ten bits a byte: a command is heard once its "
+                       "bytes would have come in, and answers go out byte by byte at that rate "
+                       "(default 0: as fast as the pseudo-terminal takes them)."),
+        QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption latencyOption(QStringLiteral("latency"),
+        QStringLiteral("Think this many ms after a command before starting its answer "
+                       "(default 0)."),
+        QStringLiteral("ms"), QStringLiteral("0"));
     const QCommandLineOption logOption(
         QStringLiteral("log"), QStringLiteral("Log every byte received and sent on stderr."));
     const QCommandLineOption logFileOption(QStringLiteral("log-file"),
         QStringLiteral("Log every byte received and sent to this file."), QStringLiteral("file"));
     parser.addOptions({ stateOption, gratingOption, wavelengthOption, entranceOption, exitOption,
-        speedOption, faultOption, delayOption, hangUpOption, restartOption, linkOption, logOption,
-        logFileOption });
+        speedOption, faultOption, delayOption, hangUpOption, restartOption, linkOption, baudOption,
+        latencyOption, logOption, logFileOption });
     parser.process(arguments);
 
     SimulatorCommandLine commandLine;
@@ -180,6 +189,14 @@ SimulatorCommandLine SimulatorCommandLine::fromArguments(const QStringList &argu
     }
     if (!readInteger(parser.value(delayOption), 0, 60000, &options.faultDelay)) {
         commandLine.error = QStringLiteral("--fault-delay must be from 0 to 60000 ms");
+        return commandLine;
+    }
+    if (!readInteger(parser.value(baudOption), 0, 4000000, &options.baud)) {
+        commandLine.error = QStringLiteral("--baud must be from 0 to 4000000");
+        return commandLine;
+    }
+    if (!readInteger(parser.value(latencyOption), 0, 60000, &options.latency)) {
+        commandLine.error = QStringLiteral("--latency must be from 0 to 60000 ms");
         return commandLine;
     }
     for (const QString &text : parser.values(faultOption)) {

@@ -76,6 +76,9 @@ TriaxSimulator::TriaxSimulator(const Options &options, QObject *parent)
     , hangUpTrigger(options.hangUp)
     , restartTrigger(options.restart)
     , faultDelay(options.faultDelay)
+    , line(options.baud)
+    , latency(options.latency)
+    , output(new QTimer(this))
     , commandGap(new QTimer(this))
     , reopenPoll(new QTimer(this))
 {
@@ -93,6 +96,9 @@ TriaxSimulator::TriaxSimulator(const Options &options, QObject *parent)
     connect(commandGap, &QTimer::timeout, this, &TriaxSimulator::commandGapElapsed);
     reopenPoll->setInterval(reopenPollMs);
     connect(reopenPoll, &QTimer::timeout, this, &TriaxSimulator::checkReopened);
+    output->setSingleShot(true);
+    output->setTimerType(Qt::PreciseTimer);
+    connect(output, &QTimer::timeout, this, &TriaxSimulator::sendDue);
 
     openMaster();
     if (isValid())
@@ -124,6 +130,7 @@ void TriaxSimulator::closeLine()
     readNotifier->setEnabled(false);
     reopenPoll->stop();
     commandGap->stop();
+    output->stop();
     ::close(master);
     master = -1;
     // Only a link that still names this line: a newer simulator may have
@@ -275,12 +282,15 @@ void TriaxSimulator::frame(const QByteArray &wire, const QByteArray &command, bo
 {
     received.append(wire);
     emit commandReceived(wire);
+    // The panel's bytes came through the pseudo-terminal at once; on the line
+    // the last of them would only now be starting to come in.
+    const qint64 heard = clock.nsecsElapsed() + line.transmissionTime(wire.size());
     if (answered)
-        respond(command);
+        respond(command, heard + qint64(latency) * 1000000);
     countCommand();
 }
 
-void TriaxSimulator::respond(const QByteArray &command)
+void TriaxSimulator::respond(const QByteArray &command, qint64 due)
 {
     const QByteArray answer = instrument.answer(command);
     if (answer.isEmpty())
@@ -295,34 +305,46 @@ void TriaxSimulator::respond(const QByteArray &command)
             fault = &candidate;
     }
     if (!fault) {
-        send(answer);
+        send(answer, due);
         return;
     }
+    const qint64 delayed = due + qint64(faultDelay) * 1000000;
     switch (fault->kind) {
     case Fault::NoAnswer:
         logLine("-- answer withheld: " + printable(answer));
         return;
     case Fault::Garbage:
-        send(QByteArrayLiteral("#?"));
+        send(QByteArrayLiteral("#?"), due);
         return;
     case Fault::Split: {
         const qsizetype half = (answer.size() + 1) / 2;
-        send(answer.left(half));
-        sendLater(answer.mid(half));
+        send(answer.left(half), due);
+        send(answer.mid(half), delayed);
         return;
     }
     case Fault::Late:
-        sendLater(answer);
+        send(answer, delayed);
         return;
     }
 }
 
-void TriaxSimulator::sendLater(const QByteArray &bytes)
+void TriaxSimulator::send(const QByteArray &bytes, qint64 due)
 {
-    QTimer::singleShot(faultDelay, Qt::PreciseTimer, this, [this, bytes] { send(bytes); });
+    line.add(bytes, due);
+    sendDue();
 }
 
-void TriaxSimulator::send(const QByteArray &bytes)
+// Writes what the line has carried by now, and wakes up for the next byte.
+void TriaxSimulator::sendDue()
+{
+    const qint64 now = clock.nsecsElapsed();
+    write(line.take(now));
+    const qint64 next = line.nextDue();
+    if (next >= 0 && master >= 0)
+        output->start(int((next - now + 999999) / 1000000));
+}
+
+void TriaxSimulator::write(const QByteArray &bytes)
 {
     if (bytes.isEmpty() || master < 0)
         return;
@@ -345,6 +367,7 @@ void TriaxSimulator::send(const QByteArray &bytes)
         written += count;
     }
     logLine("tx \"" + printable(bytes) + '"');
+    emit bytesSent(bytes);
 }
 
 void TriaxSimulator::logLine(const QByteArray &text)

@@ -1,6 +1,7 @@
 #ifndef TRIAXSIMULATOR_H
 #define TRIAXSIMULATOR_H
 
+#include "lineschedule.h"
 #include "triaxmodel.h"
 
 #include <QByteArray>
@@ -67,6 +68,12 @@ public:
         // A fixed name for the device: a symbolic link to it, made at the
         // start and taken away at the end.
         QString link;
+        // The line's speed: a command is heard once its bytes would have come
+        // in, and answers go out byte by byte at this rate. 0: as fast as the
+        // pseudo-terminal takes them.
+        int baud = 0;
+        // Milliseconds the instrument thinks before it starts an answer.
+        int latency = 0;
     };
 
     explicit TriaxSimulator(const Options &options, QObject *parent = nullptr);
@@ -91,6 +98,8 @@ public:
 Q_SIGNALS:
     // Emitted before the command is answered, with its wire form.
     void commandReceived(const QByteArray &command);
+    // Bytes as they reach the panel's end of the line.
+    void bytesSent(const QByteArray &bytes);
     void hungUp();
 
 private:
@@ -106,9 +115,10 @@ private:
     void take(char byte);
     void commandGapElapsed();
     void frame(const QByteArray &wire, const QByteArray &command, bool answered);
-    void respond(const QByteArray &command);
-    void sendLater(const QByteArray &bytes);
-    void send(const QByteArray &bytes);
+    void respond(const QByteArray &command, qint64 due);
+    void send(const QByteArray &bytes, qint64 due);
+    void sendDue();
+    void write(const QByteArray &bytes);
     void logLine(const QByteArray &text);
 
     TriaxModel instrument;
@@ -120,6 +130,9 @@ private:
     QString linkName;
     int commandCount = 0;
     int faultDelay;
+    LineSchedule line;
+    int latency;
+    QTimer *output;
     int master = -1;
     QString path;
     QString errorText;

@@ -1,4 +1,6 @@
 #include "commandline.h"
+#include "debuglog.h"
+#include "startup.h"
 
 #include <QTest>
 
@@ -9,6 +11,8 @@ class TestCommandLine : public QObject
 private Q_SLOTS:
     void deviceAndPort_data();
     void deviceAndPort();
+    void answerGapFromEnvironment_data();
+    void answerGapFromEnvironment();
 };
 
 void TestCommandLine::deviceAndPort_data()
@@ -43,6 +47,34 @@ void TestCommandLine::deviceAndPort()
     const CommandLine commandLine = CommandLine::fromArguments(arguments);
     QCOMPARE(commandLine.device, device);
     QCOMPARE(commandLine.port, port);
+}
+
+void TestCommandLine::answerGapFromEnvironment_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<int>("gap");
+    QTest::addColumn<QStringList>("warnings");
+
+    QTest::newRow("milliseconds") << QByteArray(" 25 ") << 25 << QStringList();
+    QTest::newRow("empty") << QByteArray() << 0 << QStringList();
+    QTest::newRow("off") << QByteArray("0") << 0 << QStringList();
+    QTest::newRow("with a unit")
+        << QByteArray("25ms") << 0
+        << QStringList("serial line: MONOPANEL_ANSWER_GAP \"25ms\" is not a number of "
+                       "milliseconds; every answer gets its whole waiting time");
+}
+
+void TestCommandLine::answerGapFromEnvironment()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(int, gap);
+    QFETCH(QStringList, warnings);
+
+    qputenv("MONOPANEL_ANSWER_GAP", value);
+    const DebugLog log;
+    QCOMPARE(Startup::answerGapFromEnvironment(), gap);
+    QCOMPARE(log.warnings(), warnings);
+    qunsetenv("MONOPANEL_ANSWER_GAP");
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -31,9 +31,14 @@ private Q_SLOTS:
     void unacknowledgedMotionIsFollowedUp_data();
     void unacknowledgedMotionIsFollowedUp();
     void vanishedPortIsNoticed();
+    void answerGapPollsAndReadsBackAtTheLinesPace();
+    void answerGapSurvivesLostAndSplitAnswers_data();
+    void answerGapSurvivesLostAndSplitAnswers();
 
 private:
-    void start(const TriaxSimulator::Options &options, const QString &device = QString());
+    void start(const TriaxSimulator::Options &options, const QString &device = QString(),
+        int answerGap = 0);
+    void startOnPacedLine(const QList<TriaxSimulator::Fault> &faults, double speed);
     bool isFault(TriaxController::State state) const;
     template<typename T>
     T remote(const char *method) const;
@@ -60,11 +65,13 @@ void TestDialogue::cleanup()
     simulator.reset();
 }
 
-void TestDialogue::start(const TriaxSimulator::Options &options, const QString &device)
+void TestDialogue::start(
+    const TriaxSimulator::Options &options, const QString &device, int answerGap)
 {
     simulator = std::make_unique<TriaxSimulator>(options);
     QVERIFY2(simulator->isValid(), qPrintable(simulator->errorString()));
     triax = std::make_unique<TriaxController>(device.isEmpty() ? simulator->devicePath() : device);
+    triax->setAnswerGap(answerGap);
     remoteApi = std::make_unique<ServerXmlRPC>(triax.get(), 0);
     triax->openPort();
 }
@@ -357,6 +364,72 @@ void TestDialogue::vanishedPortIsNoticed()
     QVERIFY(settle());
     QCOMPARE(wire(), QList<QByteArray> { " " } + startUpReadBack);
     QCOMPARE(triax->position(), 21843);
+}
+
+// The instrument's own line speed and a few ms of thought, the recommended
+// answer gap, and the start-up read back. A late piece comes after the gap
+// but within the whole waiting time.
+void TestDialogue::startOnPacedLine(const QList<TriaxSimulator::Fault> &faults, double speed)
+{
+    TriaxSimulator::Options options;
+    options.baud = 19200;
+    options.latency = 3;
+    options.speed = speed;
+    options.faults = faults;
+    options.faultDelay = 100;
+    start(options, QString(), 25);
+    QVERIFY(settle());
+    QCOMPARE(wire(), QList<QByteArray> { " " } + startUpReadBack);
+    simulator->clearCommands();
+}
+
+void TestDialogue::answerGapPollsAndReadsBackAtTheLinesPace()
+{
+    // A move of 0.9 s: the fixed waits fit at most six polls into it.
+    startOnPacedLine({}, 2000);
+    triax->newWavelength(QStringLiteral("546.07"));
+    QVERIFY(settle());
+
+    const QList<QByteArray> sent = wire();
+    QCOMPARE(sent.first(), QByteArray("Z61,0,546.07\r"));
+    const qsizetype polls = sent.count("E");
+    QVERIFY2(polls > 6, qPrintable(QString::number(polls)));
+    QCOMPARE(sent.mid(1, polls), QList<QByteArray>(polls, "E"));
+    QCOMPARE(sent.mid(1 + polls), motionReadBack);
+    QCOMPARE(triax->readBacks(), 2);
+    QCOMPARE(triax->positionText(), QStringLiteral("21843"));
+    QCOMPARE(remote<double>("getWavelength"), 546.07);
+    QCOMPARE(triax->inSlitSteps(), 100);
+    QCOMPARE(triax->outSlitSteps(), 100);
+    QCOMPARE(triax->grating(), 0);
+}
+
+void TestDialogue::answerGapSurvivesLostAndSplitAnswers_data()
+{
+    QTest::addColumn<TriaxSimulator::Fault>("fault");
+    QTest::addColumn<QList<QByteArray>>("sent");
+
+    using Fault = TriaxSimulator::Fault;
+    QTest::newRow("lost poll answer, asked again") << Fault { Fault::NoAnswer, "E",
+        1 } << QList<QByteArray> { "Z61,0,546.07\r", "E", "E" } + motionReadBack;
+    // The first half has no third decimal, so the reception is not cut at
+    // the gap: it waits for the rest.
+    QTest::newRow("split wavelength, joined") << Fault { Fault::Split, "Z62",
+        2 } << QList<QByteArray> { "Z61,0,546.07\r", "E" } + motionReadBack;
+}
+
+void TestDialogue::answerGapSurvivesLostAndSplitAnswers()
+{
+    QFETCH(TriaxSimulator::Fault, fault);
+    QFETCH(QList<QByteArray>, sent);
+
+    startOnPacedLine({ fault }, 1e6); // done before the first poll
+    triax->newWavelength(QStringLiteral("546.07"));
+    QVERIFY(settle());
+    QCOMPARE(wire(), sent);
+    QCOMPARE(triax->positionText(), QStringLiteral("21843"));
+    QCOMPARE(triax->wavelengthText(), QStringLiteral("546.07"));
+    QCOMPARE(triax->outSlitSteps(), 100);
 }
 
 QTEST_MAIN(TestDialogue)
