@@ -36,6 +36,9 @@ public:
     void flush();
     bool isPortOpen() const;
     QString devicePath() const { return portName; }
+    // Only while the port is closed: an open port keeps its device. False
+    // when refused.
+    bool setDevicePath(const QString &device);
 
     void transmitMsg(const QString &command, const QString &terminator, int timeout);
     void transmitMsg(const char *data, int size, int timeout);
