@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -34,6 +35,7 @@ private Q_SLOTS:
     void gratingChoice();
     void verboseCheckBox();
     void quitClosesThePort();
+    void warningsAndTracesReachTheLog();
 
 private:
     template<typename T = QWidget>
@@ -258,6 +260,27 @@ void TestWidgetTriax::quitClosesThePort()
     widget<QPushButton>("pbQuit")->click();
     QVERIFY(!window->isVisible());
     QCOMPARE(controller->state(), State::Closed);
+}
+
+void TestWidgetTriax::warningsAndTracesReachTheLog()
+{
+    const auto *log = widget<QPlainTextEdit>("teLog");
+    widget<QCheckBox>("ckbVerbose")->click();
+    wakeUp();
+    const QString time = QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} ");
+    QVERIFY2(QRegularExpression(time + "tx: \" \" rx: \"F\" elapsed time \\(ms\\): \\d+$")
+                 .match(log->toPlainText())
+                 .hasMatch(),
+        qPrintable(log->toPlainText()));
+
+    const QString lost = QStringLiteral("serial port %1 lost: ").arg(instrument->devicePath());
+    QTest::ignoreMessage(
+        QtWarningMsg, QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(lost)));
+    instrument.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(controller->state(), State::PortLost, 2000);
+    const QString last = log->toPlainText().section(u'\n', -1);
+    QVERIFY2(QRegularExpression(time + QRegularExpression::escape(lost)).match(last).hasMatch(),
+        qPrintable(last));
 }
 
 QTEST_MAIN(TestWidgetTriax)
