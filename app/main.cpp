@@ -17,6 +17,7 @@ int main(int argc, char *argv[])
     controller.setVerbose(Startup::verboseFromEnvironment());
     ServerXmlRPC remoteApi(&controller, commandLine.port);
     WidgetTriax triax(&controller, remoteApi.listeningOn());
+    QObject::connect(&remoteApi, &ServerXmlRPC::warningLogged, &triax, &WidgetTriax::appendLog);
     triax.setVisible(true);
     return app.exec();
 }
