@@ -10,6 +10,7 @@ CommandLine CommandLine::fromArguments(const QStringList &arguments)
             result.port = number;
         else
             result.device = arguments.at(1);
+        result.deviceGiven = !isNumber;
     } else if (arguments.size() > 2) {
         const int second = arguments.at(2).toInt(&isNumber, 10);
         if (isNumber) {
@@ -19,6 +20,7 @@ CommandLine CommandLine::fromArguments(const QStringList &arguments)
             result.device = arguments.at(2);
             result.port = arguments.at(1).toInt(nullptr, 10);
         }
+        result.deviceGiven = true;
     }
     return result;
 }

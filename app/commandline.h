@@ -11,6 +11,8 @@ struct CommandLine
 {
     QString device = QStringLiteral("/dev/ttyS0");
     int port = 8086;
+    // Whether the arguments named the device, or device is the default.
+    bool deviceGiven = false;
 
     // arguments[0] is the program path.
     static CommandLine fromArguments(const QStringList &arguments);

@@ -1,4 +1,5 @@
 #include "commandline.h"
+#include "panelsettings.h"
 #include "startup.h"
 #include "triaxcontroller.h"
 #include "widgettriax.h"
@@ -10,14 +11,23 @@ int main(int argc, char *argv[])
 {
     Startup::chooseEventLoop();
     QApplication app(argc, argv);
+    // The settings file is ~/.config/monopanel/monopanel.conf.
+    QApplication::setOrganizationName(QStringLiteral("monopanel"));
+    QApplication::setApplicationName(QStringLiteral("monopanel"));
     Startup::showDiagnostics();
 
     const CommandLine commandLine = CommandLine::fromArguments(QApplication::arguments());
-    TriaxController controller(commandLine.device);
+    PanelSettings settings;
+    TriaxController controller(settings.device(commandLine));
     controller.setVerbose(Startup::verboseFromEnvironment());
     controller.setAnswerGap(Startup::answerGapFromEnvironment());
+    settings.rememberDeviceOf(&controller);
     ServerXmlRPC remoteApi(&controller, commandLine.port);
     WidgetTriax triax(&controller, remoteApi.listeningOn());
+    QObject::connect(&remoteApi, &ServerXmlRPC::warningLogged, &triax, &WidgetTriax::appendLog);
+    triax.restoreGeometry(settings.windowGeometry());
     triax.setVisible(true);
-    return app.exec();
+    const int status = app.exec();
+    settings.setWindowGeometry(triax.saveGeometry());
+    return status;
 }

@@ -165,6 +165,16 @@ void TriaxController::closePort()
     serial->closePort();
 }
 
+bool TriaxController::setDevicePath(const QString &path)
+{
+    if (path == serial->devicePath())
+        return true;
+    if (!serial->setDevicePath(path))
+        return false;
+    emit devicePathChanged(path);
+    return true;
+}
+
 void TriaxController::portLost(const QString &reason)
 {
     dropQueue();

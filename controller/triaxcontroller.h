@@ -98,10 +98,15 @@ Q_SIGNALS:
     // never sees that.
     void warningLogged(const QString &line);
     void exchangeTraced(const QString &line);
+    // The device the next openPort() opens, chosen from whichever face.
+    void devicePathChanged(const QString &path);
 
 public Q_SLOTS:
     void openPort();
     void closePort();
+    // The device the next openPort() opens. Refused, returning false, while
+    // the port is open: the instrument keeps the line it is on.
+    bool setDevicePath(const QString &path);
     // The texts go to the instrument as given: the wavelength in nm with a
     // point for decimals, the steps and widths as whole numbers.
     void newWavelength(const QString &text);

@@ -3,10 +3,16 @@
 #include "ui_triax.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QDir>
 #include <QDoubleValidator>
+#include <QFileDialog>
 #include <QIntValidator>
 #include <QLocale>
+#include <QSaveFile>
+#include <QSerialPortInfo>
 #include <QSignalBlocker>
+#include <QTime>
 
 namespace {
 
@@ -28,6 +34,7 @@ WidgetTriax::WidgetTriax(TriaxController *controller, const QString &remoteContr
     ui->setupUi(this);
     ui->lbPortValue->setText(remoteControl);
     ui->lbDeviceValue->setText(controller->devicePath());
+    listDevices();
     ui->ckbVerbose->setChecked(controller->isVerbose());
     ui->leMotPos->setText(controller->positionText());
     ui->leWavelength->setText(controller->wavelengthText());
@@ -48,6 +55,10 @@ void WidgetTriax::connectForm()
     connect(ui->pbOpen, &QPushButton::clicked, controller, &TriaxController::openPort);
     connect(ui->pbClose, &QPushButton::clicked, controller, &TriaxController::closePort);
     connect(ui->pbQuit, &QPushButton::clicked, this, &WidgetTriax::close);
+    connect(ui->cbDevice, &QComboBox::currentTextChanged, this,
+        [this] { controller->setDevicePath(chosenDevice()); });
+    connect(ui->pbRefreshDevices, &QPushButton::clicked, this, &WidgetTriax::listDevices);
+    connect(ui->pbSaveLog, &QPushButton::clicked, this, &WidgetTriax::saveLog);
     connect(ui->ckbVerbose, &QCheckBox::toggled, controller, &TriaxController::setVerbose);
     connect(ui->leCommandLI, &QLineEdit::returnPressed, this,
         [this] { controller->sendCLICommand(ui->leCommandLI->text()); });
@@ -66,6 +77,9 @@ void WidgetTriax::connectForm()
 void WidgetTriax::connectController()
 {
     connect(controller, &TriaxController::stateChanged, this, &WidgetTriax::showState);
+    connect(controller, &TriaxController::devicePathChanged, ui->lbDeviceValue, &QLabel::setText);
+    connect(controller, &TriaxController::warningLogged, this, &WidgetTriax::appendLog);
+    connect(controller, &TriaxController::exchangeTraced, this, &WidgetTriax::appendLog);
     connect(controller, &TriaxController::positionChanged, ui->leMotPos, &QLineEdit::setText);
     connect(controller, &TriaxController::wavelengthChanged, ui->leWavelength, &QLineEdit::setText);
     connect(controller, &TriaxController::inSlitChanged, ui->leInSlit, &QLineEdit::setText);
@@ -134,6 +148,11 @@ void WidgetTriax::showState(TriaxController::State state)
         ui->pbClose->setEnabled(true);
         break;
     }
+    // The device is chosen while the port is closed; an open port keeps its own.
+    const bool closed
+        = state == State::Closed || state == State::PortLost || state == State::OpenFailed;
+    ui->cbDevice->setEnabled(closed);
+    ui->pbRefreshDevices->setEnabled(closed);
 }
 
 void WidgetTriax::enableGui(bool on)
@@ -160,6 +179,73 @@ void WidgetTriax::showGrating(int index)
 {
     const QSignalBlocker quiet(ui->cbGrating);
     ui->cbGrating->setCurrentIndex(index);
+}
+
+// The ports the system reports, each by its name and what it is, for
+// instance "ttyUSB0 (FT232R USB UART, FTDI)", and standing for its path. The
+// device the controller has stays chosen, listed or not.
+void WidgetTriax::listDevices()
+{
+    const QString device = controller->devicePath();
+    const QSignalBlocker quiet(ui->cbDevice);
+    ui->cbDevice->clear();
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &port : ports) {
+        QStringList about;
+        for (const QString &text : { port.description(), port.manufacturer() }) {
+            if (!text.isEmpty())
+                about << text;
+        }
+        const QString name = about.isEmpty()
+            ? port.portName()
+            : QStringLiteral("%1 (%2)").arg(port.portName(), about.join(QStringLiteral(", ")));
+        ui->cbDevice->addItem(name, port.systemLocation());
+        ui->cbDevice->setItemData(
+            ui->cbDevice->count() - 1, port.systemLocation(), Qt::ToolTipRole);
+    }
+    const int listed = ui->cbDevice->findData(device);
+    if (listed >= 0)
+        ui->cbDevice->setCurrentIndex(listed);
+    else
+        ui->cbDevice->setEditText(device);
+}
+
+// A port of the list stands for its path; anything else is a path as typed.
+QString WidgetTriax::chosenDevice() const
+{
+    const QString text = ui->cbDevice->currentText().trimmed();
+    const int listed = ui->cbDevice->findText(text);
+    return listed >= 0 ? ui->cbDevice->itemData(listed).toString() : text;
+}
+
+void WidgetTriax::appendLog(const QString &line)
+{
+    ui->teLog->appendPlainText(QStringLiteral("%1 %2").arg(
+        QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")), line));
+}
+
+void WidgetTriax::saveLog()
+{
+    const QString suggested = QDir::home().filePath(
+        QStringLiteral("monopanel-%1.log")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+    const QString fileName = QFileDialog::getSaveFileName(this, QStringLiteral("Save the log"),
+        suggested, QStringLiteral("Logs (*.log *.txt);;All files (*)"));
+    if (fileName.isEmpty())
+        return;
+    QSaveFile file(fileName);
+    QByteArray text = ui->teLog->toPlainText().toUtf8();
+    if (!text.isEmpty())
+        text += '\n';
+    if (file.open(QIODevice::WriteOnly | QIODevice::Text) && file.write(text) == text.size()
+        && file.commit())
+        return;
+    // The panel opens no message boxes: the failure shows where the operator
+    // is looking already.
+    const QString line
+        = QStringLiteral("log: cannot save to %1: %2").arg(fileName, file.errorString());
+    qWarning("%s", qPrintable(line));
+    appendLog(line);
 }
 
 void WidgetTriax::closeEvent(QCloseEvent *event)

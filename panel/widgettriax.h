@@ -26,6 +26,11 @@ public:
         TriaxController *controller, const QString &remoteControl, QWidget *parent = nullptr);
     ~WidgetTriax() override;
 
+public Q_SLOTS:
+    // Adds a line to the log pane, with the time it came. The controller's
+    // warnings and traces come on their own; other parts' lines come here.
+    void appendLog(const QString &line);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -37,6 +42,9 @@ private:
     void enableGui(bool on);
     void displayStatus(const QString &text);
     void showGrating(int index);
+    void listDevices();
+    QString chosenDevice() const;
+    void saveLog();
 
     TriaxController *controller;
     std::unique_ptr<Ui::Triax> ui;

@@ -94,11 +94,19 @@ ServerXmlRPC::ServerXmlRPC(
 {
     if (access.allowed)
         rpcServer->setAllowedSubnets(*access.allowed);
+    QObject::connect(
+        rpcServer, &KelpXmlRpcServer::warningLogged, this, &ServerXmlRPC::warningLogged);
     // Without this line a client that cannot connect, and the operator, would
     // never learn why; the panel itself works on without remote control.
-    if (!rpcServer->isListening())
-        qWarning("remote control: cannot listen on port %u: %s", static_cast<quint16>(port),
-            qPrintable(rpcServer->errorString()));
+    if (!rpcServer->isListening()) {
+        const QString line = QStringLiteral("remote control: cannot listen on port %1: %2")
+                                 .arg(static_cast<quint16>(port))
+                                 .arg(rpcServer->errorString());
+        qWarning("%s", qPrintable(line));
+        // Later: whoever shows it is connected only after construction.
+        QMetaObject::invokeMethod(
+            this, [this, line] { emit warningLogged(line); }, Qt::QueuedConnection);
+    }
 
     for (const char *name : methodNames)
         rpcServer->addMethod(QString::fromLatin1(name), this, name, helpLine(name).trimmed());
@@ -118,8 +126,12 @@ QHostAddress ServerXmlRPC::serverAddress() const
 // must be told which, and on which address when it is not every interface.
 QString ServerXmlRPC::listeningOn() const
 {
-    const int listened = serverPort();
-    const QString port = QString::number(listened ? listened : requestedPort);
+    if (!rpcServer->isListening()) {
+        return QStringLiteral("port %1: %2")
+            .arg(static_cast<quint16>(requestedPort))
+            .arg(rpcServer->errorString());
+    }
+    const QString port = QString::number(serverPort());
     const QHostAddress address = serverAddress();
     if (address.isNull() || address == QHostAddress::AnyIPv4)
         return port;

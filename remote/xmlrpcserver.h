@@ -35,9 +35,16 @@ public:
     // The address listened on, null when listening failed.
     QHostAddress serverAddress() const;
     // Where clients reach it, as the operator is told: the port alone when it
-    // listens on every interface, else the address and the port. The port as
-    // asked for when listening failed.
+    // listens on every interface, else the address and the port. When
+    // listening failed, the port asked for and why, as in
+    // "port 8086: The bound address is already in use".
     QString listeningOn() const;
+
+Q_SIGNALS:
+    // Each warning line written about remote control, the server's own among
+    // them. That listening failed is announced once the event loop runs, so
+    // that a window made after this object hears it too.
+    void warningLogged(const QString &line);
 
 private Q_SLOTS:
     int connect();

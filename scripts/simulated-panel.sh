@@ -17,6 +17,35 @@ stop_all() {
 trap stop_all EXIT
 trap 'exit 130' INT TERM
 
+# Whether nothing listens on TCP port $1, on any IPv4 interface.
+port_is_free() {
+    python3 -c 'import socket, sys
+s = socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+try:
+    s.bind(("0.0.0.0", int(sys.argv[1])))
+except OSError:
+    sys.exit(1)' "$1"
+}
+
+# Sets port to the panel's remote-control port: MONOPANEL_PORT, else 8086, else (8086 taken)
+# one the system has free. A taken port would leave the demo driving whatever listens there,
+# so a taken MONOPANEL_PORT ends the script.
+choose_port() {
+    if [[ -n ${MONOPANEL_PORT:-} ]]; then
+        port=$MONOPANEL_PORT
+        if ! port_is_free "$port"; then
+            echo "Port $port (MONOPANEL_PORT) is taken by another program; choose another." >&2
+            exit 1
+        fi
+    elif port_is_free 8086; then
+        port=8086
+    else
+        port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("0.0.0.0", 0)); print(s.getsockname()[1])')
+        echo "Port 8086 is taken by another program: remote control is on port $port."
+    fi
+}
+
 # Starts triaxsim with the given arguments and sets device to its pseudo-terminal.
 start_simulator() {
     coproc SIMULATOR { exec build/sim/triaxsim "$@"; }

@@ -83,6 +83,15 @@ void SerialConnection::closePort()
     port->close();
 }
 
+bool SerialConnection::setDevicePath(const QString &device)
+{
+    if (port->isOpen())
+        return false;
+    port->setPortName(device);
+    portName = device;
+    return true;
+}
+
 bool SerialConnection::isPortOpen() const
 {
     return port->isOpen();

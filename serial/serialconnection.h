@@ -47,6 +47,9 @@ public:
     // answer ends; 0, the default, gives every reception its waiting time.
     // Polling mode only.
     void setAnswerGap(int milliseconds);
+    // Only while the port is closed: an open port keeps its device. False
+    // when refused.
+    bool setDevicePath(const QString &device);
 
     // A shape, with an answer gap set, lets the reception end before the
     // timeout; without one, only the timeout ends it.

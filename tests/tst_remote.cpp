@@ -7,7 +7,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -376,7 +378,14 @@ void TestRemote::portInUseIsReported()
     TriaxController controller(simulator.devicePath());
     ServerXmlRPC remoteApi(&controller, taken);
     QCOMPARE(remoteApi.serverPort(), 0);
-    QCOMPARE(remoteApi.listeningOn(), QString::number(taken));
+    // The window says why, as the desktop program wires it.
+    WidgetTriax window(&controller, remoteApi.listeningOn());
+    connect(&remoteApi, &ServerXmlRPC::warningLogged, &window, &WidgetTriax::appendLog);
+    const QString why = QStringLiteral("port %1: The bound address is already in use").arg(taken);
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lbPortValue"))->text(), why);
+    const auto *log = window.findChild<QPlainTextEdit *>(QStringLiteral("teLog"));
+    QTRY_VERIFY(
+        log->toPlainText().endsWith(QStringLiteral("remote control: cannot listen on ") + why));
 
     // The operator still works the instrument.
     controller.openPort();

@@ -1,14 +1,19 @@
+#include "commandline.h"
+#include "panelsettings.h"
 #include "pseudoterminal.h"
 #include "triaxcontroller.h"
 #include "widgettriax.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
 
@@ -34,6 +39,8 @@ private Q_SLOTS:
     void gratingChoice();
     void verboseCheckBox();
     void quitClosesThePort();
+    void chosenDeviceIsOpenedAndRemembered();
+    void warningsAndTracesReachTheLog();
 
 private:
     template<typename T = QWidget>
@@ -46,6 +53,8 @@ private:
     // Connects, the window idle while the instrument wakes up, and answers the
     // wake-up, so that the instrument reads back.
     void wakeUp();
+    // Types device into the chooser, replacing what it shows.
+    void choose(const QString &device);
 
     std::unique_ptr<PseudoTerminal> instrument;
     std::unique_ptr<TriaxController> controller;
@@ -258,6 +267,71 @@ void TestWidgetTriax::quitClosesThePort()
     widget<QPushButton>("pbQuit")->click();
     QVERIFY(!window->isVisible());
     QCOMPARE(controller->state(), State::Closed);
+}
+
+void TestWidgetTriax::choose(const QString &device)
+{
+    auto *chooser = widget<QComboBox>("cbDevice");
+    chooser->clearEditText();
+    QTest::keyClicks(chooser->lineEdit(), device);
+}
+
+// A pseudo-terminal's name does not last, so a lasting link to it stands for
+// the instrument's device on the next start.
+void TestWidgetTriax::chosenDeviceIsOpenedAndRemembered()
+{
+    QTemporaryDir directory;
+    const QString link = directory.filePath(QStringLiteral("triax"));
+    QVERIFY(QFile::link(instrument->devicePath(), link));
+    const QString fileName = directory.filePath(QStringLiteral("monopanel.conf"));
+    PanelSettings settings(fileName);
+    window.reset();
+    controller = std::make_unique<TriaxController>(QStringLiteral("/nonexistent/tty"));
+    settings.rememberDeviceOf(controller.get());
+    window = std::make_unique<WidgetTriax>(controller.get(), QStringLiteral("9123"));
+
+    choose(instrument->devicePath());
+    wakeUp();
+    QVERIFY(!widget("cbDevice")->isEnabled());
+    QCOMPARE(settings.lastDevice(), QString());
+    QCOMPARE(instrument->read(3, 1000), QByteArray("H0\r"));
+    widget<QPushButton>("pbClose")->click();
+    // The read-back in flight ends before the next connection starts.
+    QTRY_VERIFY_WITH_TIMEOUT(controller->queuedCommands().isEmpty(), 1000);
+
+    choose(link);
+    QCOMPARE(widget<QLabel>("lbDeviceValue")->text(), link);
+    wakeUp();
+    QCOMPARE(settings.lastDevice(), link);
+
+    const PanelSettings next(fileName);
+    QCOMPARE(next.device(CommandLine::fromArguments({ "monopanel", "9000" })), link);
+    QCOMPARE(next.device(CommandLine::fromArguments({ "monopanel", "/dev/ttyUSB0", "9000" })),
+        QStringLiteral("/dev/ttyUSB0"));
+    TriaxController nextController(next.device(CommandLine::fromArguments({ "monopanel" })));
+    const WidgetTriax nextWindow(&nextController, QStringLiteral("9123"));
+    QCOMPARE(nextWindow.findChild<QComboBox *>(QStringLiteral("cbDevice"))->currentText(), link);
+}
+
+void TestWidgetTriax::warningsAndTracesReachTheLog()
+{
+    const auto *log = widget<QPlainTextEdit>("teLog");
+    widget<QCheckBox>("ckbVerbose")->click();
+    wakeUp();
+    const QString time = QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} ");
+    QVERIFY2(QRegularExpression(time + "tx: \" \" rx: \"F\" elapsed time \\(ms\\): \\d+$")
+                 .match(log->toPlainText())
+                 .hasMatch(),
+        qPrintable(log->toPlainText()));
+
+    const QString lost = QStringLiteral("serial port %1 lost: ").arg(instrument->devicePath());
+    QTest::ignoreMessage(
+        QtWarningMsg, QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(lost)));
+    instrument.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(controller->state(), State::PortLost, 2000);
+    const QString last = log->toPlainText().section(u'\n', -1);
+    QVERIFY2(QRegularExpression(time + QRegularExpression::escape(lost)).match(last).hasMatch(),
+        qPrintable(last));
 }
 
 QTEST_MAIN(TestWidgetTriax)

@@ -208,8 +208,8 @@ void KelpXmlRpcServer::newConnection()
 {
     while (QTcpSocket *socket = listener.nextPendingConnection()) {
         if (!isAllowed(socket->peerAddress())) {
-            qWarning("Rejected connection attempt from \"%s\"",
-                qPrintable(socket->peerAddress().toString()));
+            warn(QStringLiteral("Rejected connection attempt from \"%1\"")
+                     .arg(socket->peerAddress().toString()));
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             socket->disconnectFromHost();
             continue;
@@ -253,8 +253,15 @@ void KelpXmlRpcServer::makeRoom()
         [](const QPointer<KelpXmlRpcServerConnection> &c) { return !c->hasCompletedRequest(); });
     if (victim == connections.end())
         victim = connections.begin();
-    qWarning("%d connections open: closing the one from \"%s\" that has waited longest",
-        MaxConnections, qPrintable((*victim)->peerAddress().toString()));
+    warn(QStringLiteral("%1 connections open: closing the one from \"%2\" that has waited longest")
+             .arg(MaxConnections)
+             .arg((*victim)->peerAddress().toString()));
     (*victim)->abort();
     connections.erase(victim);
+}
+
+void KelpXmlRpcServer::warn(const QString &line)
+{
+    qWarning("%s", qPrintable(line));
+    emit warningLogged(line);
 }

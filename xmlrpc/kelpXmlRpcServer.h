@@ -113,6 +113,11 @@ public:
     bool claimBuffer(qint64 bytes);
     void releaseBuffer(qint64 bytes);
 
+signals:
+    // Each warning line the server writes: a rejected client, a connection closed to make
+    // room. A program without a console can show them.
+    void warningLogged(const QString &line);
+
 public slots:
     // Null in both out-values when method is not registered.
     void getMethod(const QString &method, QObject **responseObject, const char **responseSlot);
@@ -125,6 +130,7 @@ private slots:
 private:
     bool isAllowed(const QHostAddress &peer) const;
     void makeRoom();
+    void warn(const QString &line);
 
     QTcpServer listener;
     KelpSystemMethods systemMethods { this };
