@@ -360,11 +360,13 @@ void PanelMirror::follow(const QVariantMap &panel)
         shared.status = QStringLiteral("The port is closed; Connect brings the instrument up.");
         break;
     case State::Fault:
-        shared.status = fault + QStringLiteral(" Connect closes the port and connects again.");
+        shared.status = fault;
         break;
     }
     if (!note.isEmpty())
         shared.status += u' ' + note;
+    if (state == State::Fault)
+        shared.status += QStringLiteral(" Connect closes the port and connects again.");
     publish();
 }
 
