@@ -223,7 +223,8 @@ void PanelMirror::send(const PanelRequest &request, quint64 id)
     calls.append(getState());
 
     callInFlight = true;
-    KelpObject *call = client->call(QStringLiteral("system.multicall"), QVariantList { QVariant(calls) });
+    KelpObject *call
+        = client->call(QStringLiteral("system.multicall"), QVariantList { QVariant(calls) });
     connect(call, &KelpObject::aresponse, this,
         [this, request, id](QVariant &result, QNetworkReply *) { answered(result, &request, id); });
     connect(call, &KelpObject::fault, this,
