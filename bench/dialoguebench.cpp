@@ -4,15 +4,13 @@
 // waiting time of the first command, is the panel's overhead: timer lateness,
 // answer handling and writing the next command.
 
+#include "benchtools.h"
+#include "simulatorthread.h"
 #include "triaxcontroller.h"
-#include "triaxsimulator.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QMutex>
-#include <QThread>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -41,12 +39,7 @@ struct Phase
     qint64 lastReceptionNsec = 0;
 };
 
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const qsizetype middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
+using BenchTools::median;
 
 double largest(const QList<double> &values)
 {
@@ -57,38 +50,24 @@ class Bench
 {
 public:
     Bench()
-    {
-        instrumentThread.start();
-        anchor.moveToThread(&instrumentThread);
-        QMetaObject::invokeMethod(
-            &anchor,
-            [this] {
-                simulator = new TriaxSimulator({});
+        : instrument({},
+            [this](TriaxSimulator *simulator) {
                 QObject::connect(
                     simulator, &TriaxSimulator::commandReceived, [this](const QByteArray &command) {
                         const QMutexLocker locker(&mutex);
                         arrivals.append({ command, clock.nsecsElapsed() });
                     });
-            },
-            Qt::BlockingQueuedConnection);
+            })
+        , controller(std::make_unique<TriaxController>(instrument.simulator()->devicePath()))
+    {
         clock.start();
-        controller = std::make_unique<TriaxController>(simulator->devicePath());
         // A handled answer ends with checkQueue; connected after the
         // controller's own slot, this runs once the next command is written.
         QObject::connect(controller.get(), &TriaxController::checkQueue,
             [this] { lastReception = clock.nsecsElapsed(); });
     }
 
-    ~Bench()
-    {
-        controller.reset();
-        QMetaObject::invokeMethod(
-            &anchor, [this] { delete simulator; }, Qt::BlockingQueuedConnection);
-        instrumentThread.quit();
-        instrumentThread.wait();
-    }
-
-    bool isValid() const { return simulator->isValid(); }
+    bool isValid() const { return instrument.simulator()->isValid(); }
     void close() { controller->closePort(); }
 
     template<typename Action>
@@ -101,19 +80,9 @@ public:
         action(*controller);
         // The action ends by writing its first command.
         const qint64 written = clock.nsecsElapsed();
-        // A real event loop, not a polling wait: the panel must wake when its
-        // timer fires, as it does in the program.
-        QEventLoop loop;
-        const auto done
-            = [this] { return controller->ready() == 1 && controller->queuedCommands().isEmpty(); };
-        QObject::connect(controller.get(), &TriaxController::checkQueue, &loop, [&] {
-            if (done())
-                loop.quit();
-        });
-        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
-        if (!done())
-            loop.exec();
-        if (!done())
+        const bool done = BenchTools::waitForQueue(controller.get(),
+            [this] { return controller->ready() == 1 && controller->queuedCommands().isEmpty(); });
+        if (!done)
             std::fprintf(stderr, "%s did not finish\n", qPrintable(name));
         const QMutexLocker locker(&mutex);
         QList<Arrival> seen = arrivals;
@@ -125,14 +94,13 @@ public:
     }
 
 private:
-    QThread instrumentThread;
-    QObject anchor;
-    TriaxSimulator *simulator = nullptr;
-    std::unique_ptr<TriaxController> controller;
     QElapsedTimer clock;
     QMutex mutex;
     QList<Arrival> arrivals;
     qint64 lastReception = 0;
+    // The panel goes first, before its instrument.
+    SimulatorThread instrument;
+    std::unique_ptr<TriaxController> controller;
 };
 
 struct Summary

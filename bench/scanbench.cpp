@@ -6,17 +6,14 @@
 // the line's own limit: the bytes of the step both ways at 19200 baud, ten
 // bits a byte, plus the instrument's latency for each exchange.
 
+#include "benchtools.h"
+#include "simulatorthread.h"
 #include "triaxcontroller.h"
-#include "triaxsimulator.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QMutex>
-#include <QThread>
-#include <QTimer>
 
-#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -46,12 +43,7 @@ struct Step
     bool readBackRight = false;
 };
 
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const qsizetype middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
+using BenchTools::median;
 
 // One instrument and one panel: the simulator runs in a thread of its own,
 // as an instrument would, and counts the bytes both ways.
@@ -59,17 +51,8 @@ class Scan
 {
 public:
     explicit Scan(int answerGapMs)
-    {
-        instrumentThread.start();
-        anchor.moveToThread(&instrumentThread);
-        QMetaObject::invokeMethod(
-            &anchor,
-            [this] {
-                TriaxSimulator::Options options;
-                options.baud = baud;
-                options.latency = latencyMs;
-                options.wavelength = firstWavelength;
-                simulator = new TriaxSimulator(options);
+        : instrument(options(),
+            [this](TriaxSimulator *simulator) {
                 QObject::connect(
                     simulator, &TriaxSimulator::commandReceived, [this](const QByteArray &command) {
                         const QMutexLocker locker(&mutex);
@@ -81,19 +64,10 @@ public:
                         const QMutexLocker locker(&mutex);
                         used.bytes += bytes.size();
                     });
-            },
-            Qt::BlockingQueuedConnection);
-        controller = std::make_unique<TriaxController>(simulator->devicePath());
-        controller->setAnswerGap(answerGapMs);
-    }
-
-    ~Scan()
+            })
+        , controller(std::make_unique<TriaxController>(instrument.simulator()->devicePath()))
     {
-        controller.reset();
-        QMetaObject::invokeMethod(
-            &anchor, [this] { delete simulator; }, Qt::BlockingQueuedConnection);
-        instrumentThread.quit();
-        instrumentThread.wait();
+        controller->setAnswerGap(answerGapMs);
     }
 
     bool connect()
@@ -127,24 +101,20 @@ public:
     }
 
 private:
-    // A real event loop, not a polling wait: the panel must wake when its
-    // timers fire, as it does in the program.
+    static TriaxSimulator::Options options()
+    {
+        TriaxSimulator::Options options;
+        options.baud = baud;
+        options.latency = latencyMs;
+        options.wavelength = firstWavelength;
+        return options;
+    }
+
     bool waitFor(TriaxController::State state)
     {
-        const auto reached = [this, state] {
+        return BenchTools::waitForQueue(controller.get(), [this, state] {
             return controller->state() == state && controller->queuedCommands().isEmpty();
-        };
-        if (reached())
-            return true;
-        QEventLoop loop;
-        // A handled answer ends with checkQueue, once the state is up to date.
-        QObject::connect(controller.get(), &TriaxController::checkQueue, &loop, [&] {
-            if (reached())
-                loop.quit();
         });
-        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
-        loop.exec();
-        return reached();
     }
 
     LineUse lineUse()
@@ -159,12 +129,11 @@ private:
         return std::exchange(used, LineUse());
     }
 
-    QThread instrumentThread;
-    QObject anchor;
-    TriaxSimulator *simulator = nullptr;
-    std::unique_ptr<TriaxController> controller;
     QMutex mutex;
     LineUse used;
+    // The panel goes first, before its instrument.
+    SimulatorThread instrument;
+    std::unique_ptr<TriaxController> controller;
 };
 
 struct Result

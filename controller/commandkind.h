@@ -1,7 +1,8 @@
 #ifndef COMMANDKIND_H
 #define COMMANDKIND_H
 
-#include <QByteArray>
+#include "serialconnection.h"
+
 #include <QLatin1String>
 
 class TriaxController;
@@ -42,7 +43,7 @@ struct CommandKind
     // Whether the bytes received so far already hold an answer the parser
     // understands. The reception may then end before waitMs, once the line
     // has gone quiet (the answer gap). Kinds without one always wait waitMs.
-    using Shape = bool (*)(const QByteArray &received);
+    using Shape = SerialConnection::AnswerShape;
     // Reads the answer to the command at the head of the queue; returns
     // whether the answer was understood.
     using Parser = bool (TriaxController::*)();

@@ -9,6 +9,8 @@ namespace {
 
 struct SystemMethod
 {
+    enum Which { List, Help, Signature, Multicall };
+    Which which;
     const char *name;
     // The result's type first, then the parameters' types.
     QMetaType::Type types[2];
@@ -16,14 +18,16 @@ struct SystemMethod
 };
 
 const SystemMethod systemMethods[] = {
-    { "system.listMethods", { QMetaType::QVariantList, QMetaType::UnknownType },
+    { SystemMethod::List, "system.listMethods", { QMetaType::QVariantList, QMetaType::UnknownType },
         "The names of the methods this server answers." },
-    { "system.methodHelp", { QMetaType::QString, QMetaType::QString },
+    { SystemMethod::Help, "system.methodHelp", { QMetaType::QString, QMetaType::QString },
         "What the method of that name does." },
-    { "system.methodSignature", { QMetaType::QVariantList, QMetaType::QString },
+    { SystemMethod::Signature, "system.methodSignature",
+        { QMetaType::QVariantList, QMetaType::QString },
         "The signatures of the method of that name: each a list of type names, the result's "
         "first." },
-    { "system.multicall", { QMetaType::QVariantList, QMetaType::QVariantList },
+    { SystemMethod::Multicall, "system.multicall",
+        { QMetaType::QVariantList, QMetaType::QVariantList },
         "Calls each of a list of {methodName, params} structs in turn; answers a list holding, "
         "for each, a one-element list with its result or its fault struct." },
 };
@@ -91,18 +95,18 @@ QVariant KelpSystemMethods::call(const QString &method, const QVariantList &args
     const int wanted = system->types[1] == QMetaType::UnknownType ? 0 : 1;
     if (args.size() != wanted || (wanted && args.constFirst().typeId() != int(system->types[1])))
         return invalidParameters();
-    if (system == &systemMethods[0]) {
+    if (system->which == SystemMethod::List) {
         QVariantList names;
         for (const QString &name : server->methodNames())
             names.append(name);
         return names;
     }
-    if (system == &systemMethods[3])
+    if (system->which == SystemMethod::Multicall)
         return multicall(args.constFirst().toList());
     const QString name = args.constFirst().toString();
     if (!server->hasMethod(name))
         return fault(-32601, "server error: requested method not found");
-    if (system == &systemMethods[1])
+    if (system->which == SystemMethod::Help)
         return server->methodHelp(name);
     const QVariantList found = server->methodSignatures(name);
     // Introspection's word for a method whose types cannot be named.

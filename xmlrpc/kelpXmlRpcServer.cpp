@@ -57,13 +57,14 @@ QVariant KelpXmlRpcServer::call(const QString &method, const QVariantList &args)
 {
     if (KelpSystemMethods::serves(method))
         return systemMethods.call(method, args);
-    const auto found = methods.constFind(method);
-    QObject *object = found != methods.cend() ? found->object.data() : nullptr;
+    QObject *object = nullptr;
+    const char *slot = nullptr;
+    getMethod(method, &object, &slot);
     if (!object)
         return QVariant::fromValue(
             KelpFault(-32601, QStringLiteral("server error: requested method not found")));
     QVariant result;
-    if (!KelpXmlRpcServerConnection::invokeMethodWithVariants(object, found->slot, args, &result))
+    if (!KelpXmlRpcServerConnection::invokeMethodWithVariants(object, slot, args, &result))
         return QVariant::fromValue(
             KelpFault(-32602, QStringLiteral("server error: invalid method parameters")));
     // A response holds exactly one value, and clients such as xmlrpc-c's refuse one without:
@@ -190,7 +191,7 @@ void KelpXmlRpcServer::releaseBuffer(qint64 bytes)
 }
 
 void KelpXmlRpcServer::getMethod(
-    const QString &method, QObject **responseObject, const char **responseSlot)
+    const QString &method, QObject **responseObject, const char **responseSlot) const
 {
     // A served object that has been destroyed serves nothing any more.
     const auto found = methods.constFind(method);

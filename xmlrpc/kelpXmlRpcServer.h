@@ -120,7 +120,8 @@ signals:
 
 public slots:
     // Null in both out-values when method is not registered.
-    void getMethod(const QString &method, QObject **responseObject, const char **responseSlot);
+    void getMethod(
+        const QString &method, QObject **responseObject, const char **responseSlot) const;
     // call(), for a connection's request.
     void answer(const QString &method, const QVariantList &args, QVariant *result);
 
