@@ -91,7 +91,7 @@ def main():
     if (bench / "xmlrpccserver").exists():
         peers["xmlrpc-c (runOnce)"] = [bench / "xmlrpccserver", "PORT"]
     else:
-        print("xmlrpc-c peer not built: install libxmlrpc-c++8-dev", file=sys.stderr)
+        print("xmlrpc-c peer not built: install libxmlrpc-c++9-dev (Debian 12: libxmlrpc-c++8-dev)", file=sys.stderr)
 
     rows = []  # (server, loop, case, result)
 

@@ -1,6 +1,6 @@
-# The C library xmlrpc-c (Debian: libxmlrpc-c++8-dev), an independent XML-RPC peer for the
-# benchmarks and the tests. Debian ships no pkg-config files for it, so its own
-# xmlrpc-c-config says what to link.
+# The C library xmlrpc-c (Debian 13: libxmlrpc-c++9-dev, Debian 12: libxmlrpc-c++8-dev), an
+# independent XML-RPC peer for the benchmarks and the tests. Debian ships no pkg-config files
+# for it, so its own xmlrpc-c-config says what to link.
 #
 # Defines XmlRpcC_FOUND and, when found, the imported targets
 #   XmlRpcC::Client  the C++ client with its curl transport

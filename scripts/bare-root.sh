@@ -1,29 +1,42 @@
-# Sourced by scripts/package-check and scripts/demo-check: a bare Debian 12 root to try the
-# project in, as a new machine would have it. Needs root. The pristine root, made once by
-# debootstrap --variant=minbase, is kept in $MONOPANEL_ROOTS (default build-roots/) and
-# copied afresh for every check.
+# Sourced by scripts/package-check, scripts/demo-check and scripts/test-check: a bare Debian
+# root of a release the project knows (scripts/release.sh) to try the project in, as a new
+# machine would have it. Needs root. The pristine root of each release, made once by
+# debootstrap --variant=minbase, is kept in $MONOPANEL_ROOTS (default build-roots/) under the
+# release's code name and copied afresh for every check.
+
+source scripts/release.sh
 
 roots=$(realpath -m "${MONOPANEL_ROOTS:-build-roots}")
 bare_root=
 
-# Makes "$roots/$1" a fresh copy of the pristine root, with /proc, /sys and /dev mounted,
-# and sets bare_root to it. The mounts go when the calling script exits.
+# Sets release to $1, or to the running release when $1 is empty; fails on one the project
+# does not know.
+choose_release() {
+    release=${1:-$(running_release)}
+    if ! known_release "$release"; then
+        echo "A bare root is made of ${known_releases[*]}, not of \"$release\"." >&2
+        exit 1
+    fi
+}
+
+# Makes "$roots/$1-$2" a fresh copy of the pristine root of release $2, with /proc, /sys and
+# /dev mounted, and sets bare_root to it. The mounts go when the calling script exits.
 make_bare_root() {
     if [[ $(id -u) -ne 0 ]]; then
         echo "A bare root needs root (debootstrap, chroot, mount)." >&2
         exit 1
     fi
     scripts/install-packages debootstrap
-    if [[ ! -x $roots/bookworm/usr/bin/apt-get ]]; then
-        echo "Making a bare Debian 12 root in $roots/bookworm (debootstrap)"
-        rm -rf --one-file-system "$roots/bookworm"
+    if [[ ! -x $roots/$2/usr/bin/apt-get ]]; then
+        echo "Making a bare $2 root in $roots/$2 (debootstrap)"
+        rm -rf --one-file-system "$roots/$2"
         mkdir -p "$roots"
-        debootstrap --variant=minbase bookworm "$roots/bookworm" >"$roots/debootstrap.log"
+        debootstrap --variant=minbase "$2" "$roots/$2" >"$roots/debootstrap-$2.log"
     fi
-    bare_root=$roots/$1
     release_bare_root
+    bare_root=$roots/$1-$2
     rm -rf --one-file-system "$bare_root"
-    cp -a "$roots/bookworm" "$bare_root"
+    cp -a "$roots/$2" "$bare_root"
     cp /etc/resolv.conf "$bare_root/etc/resolv.conf"
     trap release_bare_root EXIT
     mount -t proc proc "$bare_root/proc"
@@ -31,6 +44,14 @@ make_bare_root() {
     mount --rbind /dev "$bare_root/dev"
     mount --make-rslave "$bare_root/sys"
     mount --make-rslave "$bare_root/dev"
+}
+
+# Copies this tree's files (tracked, and new ones not ignored) to /root/monopanel in the bare
+# root, as a clone would have them.
+copy_tree_to_bare_root() {
+    mkdir "$bare_root/root/monopanel"
+    git ls-files -z --cached --others --exclude-standard |
+        xargs -0 cp --parents -t "$bare_root/root/monopanel"
 }
 
 # The processes running in the bare root.

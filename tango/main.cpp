@@ -1,6 +1,6 @@
 #include <QCoreApplication>
 
-#include <tango.h>
+#include <tango/tango.h>
 
 #include <iostream>
 

@@ -4,7 +4,7 @@
 #include "panelrequest.h"
 #include "panelsnapshot.h"
 
-#include <tango.h>
+#include <tango/tango.h>
 
 #include <memory>
 #include <string>

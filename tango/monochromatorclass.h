@@ -1,7 +1,7 @@
 #ifndef MONOCHROMATORCLASS_H
 #define MONOCHROMATORCLASS_H
 
-#include <tango.h>
+#include <tango/tango.h>
 
 #include <string>
 #include <vector>
