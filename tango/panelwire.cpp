@@ -62,12 +62,12 @@ PanelSnapshot::State deviceState(const QString &name)
     return State::Fault;
 }
 
-} // namespace
-
-QVariantMap call(QLatin1String method, const QVariantList &params)
+QVariantMap call(QLatin1String method, const QVariantList &params = {})
 {
     return { { QStringLiteral("methodName"), method }, { QStringLiteral("params"), params } };
 }
+
+} // namespace
 
 QVariantMap getState()
 {

@@ -4,7 +4,6 @@
 #include "panelrequest.h"
 #include "panelsnapshot.h"
 
-#include <QLatin1String>
 #include <QString>
 #include <QVariant>
 
@@ -29,7 +28,6 @@ struct PanelState
     int grating = 0;
 };
 
-QVariantMap call(QLatin1String method, const QVariantList &params = {});
 QVariantMap getState();
 // The call that carries out request.
 QVariantMap callFor(const PanelRequest &request);
