@@ -2,43 +2,56 @@
 
 #include "kelpXmlRpcServer.h"
 #include "remoteaccess.h"
+#include "remotecontract.h"
 #include "triaxcontroller.h"
 
 #include <QtDebug>
 
 namespace {
 
-const char *const methodNames[] = { "connect", "close", "checkConnection", "status", "help",
-    "getWavelength", "setWavelength", "moveRelative", "getInSlit", "setInSlit", "getOutSlit",
-    "setOutSlit", "getGrating", "setGrating", "getPosition", "__dir__", "getState" };
+namespace Method = RemoteContract::Method;
+namespace StateName = RemoteContract::StateName;
+namespace Key = RemoteContract::Key;
+
+// In the order they are registered.
+constexpr QLatin1String methodNames[]
+    = { Method::connect, Method::close, Method::checkConnection, Method::status, Method::help,
+          Method::getWavelength, Method::setWavelength, Method::moveRelative, Method::getInSlit,
+          Method::setInSlit, Method::getOutSlit, Method::setOutSlit, Method::getGrating,
+          Method::setGrating, Method::getPosition, Method::dir, Method::getState };
 
 // The lines of help(), in its order; each is also what system.methodHelp tells of its method.
-const char *const helpLines[][2] = {
-    { "connect", "connect() returns always 0" },
-    { "close", "close() returns always 0" },
-    { "checkConnection", "checkConnection() returns a NULL string or the model name" },
-    { "status", "status() returns instrument status " },
-    { "getWavelength", "getWavelength() returns wavelength (double)" },
-    { "setWavelength", "setWavelength(double) " },
-    { "moveRelative", "moveRelative(int) " },
-    { "getInSlit", "getInSlit() returns int" },
-    { "setInSlit", "setInSlit(int) " },
-    { "getOutSlit", "getOutSlit() returns int" },
-    { "setOutSlit", "setOutSlit(int) " },
-    { "getGrating", "getGrating() returns current grating, int" },
-    { "setGrating", "setGrating(int)" },
-    { "getPosition", "getPosition()" },
-    { "getState",
+struct HelpLine
+{
+    QLatin1String method;
+    const char *line;
+};
+const HelpLine helpLines[] = {
+    { Method::connect, "connect() returns always 0" },
+    { Method::close, "close() returns always 0" },
+    { Method::checkConnection, "checkConnection() returns a NULL string or the model name" },
+    { Method::status, "status() returns instrument status " },
+    { Method::getWavelength, "getWavelength() returns wavelength (double)" },
+    { Method::setWavelength, "setWavelength(double) " },
+    { Method::moveRelative, "moveRelative(int) " },
+    { Method::getInSlit, "getInSlit() returns int" },
+    { Method::setInSlit, "setInSlit(int) " },
+    { Method::getOutSlit, "getOutSlit() returns int" },
+    { Method::setOutSlit, "setOutSlit(int) " },
+    { Method::getGrating, "getGrating() returns current grating, int" },
+    { Method::setGrating, "setGrating(int)" },
+    { Method::getPosition, "getPosition()" },
+    { Method::getState,
         "getState() returns state, text, reason, readBacks, ready and the values, "
         "struct" },
-    { "help", "help() this info !" },
+    { Method::help, "help() this info !" },
 };
 
-QString helpLine(const char *method)
+QString helpLine(QLatin1String method)
 {
-    for (const auto &line : helpLines) {
-        if (qstrcmp(line[0], method) == 0)
-            return QString::fromLatin1(line[1]);
+    for (const HelpLine &line : helpLines) {
+        if (line.method == method)
+            return QString::fromLatin1(line.line);
     }
     return QString();
 }
@@ -48,22 +61,22 @@ QString stateName(TriaxController::State state)
     using State = TriaxController::State;
     switch (state) {
     case State::Closed:
-        return QStringLiteral("closed");
+        return StateName::closed;
     case State::WakingUp:
-        return QStringLiteral("waking up");
+        return StateName::wakingUp;
     case State::ReadingBack:
-        return QStringLiteral("reading back");
+        return StateName::readingBack;
     case State::Ready:
-        return QStringLiteral("ready");
+        return StateName::ready;
     case State::Busy:
     case State::Moving:
-        return QStringLiteral("busy");
+        return StateName::busy;
     case State::NoAnswer:
-        return QStringLiteral("no answer");
+        return StateName::noAnswer;
     case State::PortLost:
-        return QStringLiteral("port lost");
+        return StateName::portLost;
     case State::OpenFailed:
-        return QStringLiteral("cannot open");
+        return StateName::cannotOpen;
     }
     return QString();
 }
@@ -108,8 +121,8 @@ ServerXmlRPC::ServerXmlRPC(
             this, [this, line] { emit warningLogged(line); }, Qt::QueuedConnection);
     }
 
-    for (const char *name : methodNames)
-        rpcServer->addMethod(QString::fromLatin1(name), this, name, helpLine(name).trimmed());
+    for (const QLatin1String name : methodNames)
+        rpcServer->addMethod(name, this, name.data(), helpLine(name).trimmed());
 }
 
 quint16 ServerXmlRPC::serverPort() const
@@ -165,8 +178,8 @@ int ServerXmlRPC::status()
 QString ServerXmlRPC::help()
 {
     QString text = QStringLiteral("\n");
-    for (const auto &line : helpLines)
-        text += QLatin1String(line[1]) + u'\n';
+    for (const HelpLine &line : helpLines)
+        text += QLatin1String(line.line) + u'\n';
     return text;
 }
 
@@ -174,16 +187,16 @@ QString ServerXmlRPC::help()
 QVariantMap ServerXmlRPC::getState()
 {
     return {
-        { QStringLiteral("state"), stateName(controller->state()) },
-        { QStringLiteral("text"), controller->statusText() },
-        { QStringLiteral("reason"), controller->faultReason() },
-        { QStringLiteral("readBacks"), controller->readBacks() },
-        { QStringLiteral("ready"), controller->ready() },
-        { QStringLiteral("wavelength"), controller->wavelength() },
-        { QStringLiteral("position"), controller->position() },
-        { QStringLiteral("inSlit"), controller->inSlitSteps() },
-        { QStringLiteral("outSlit"), controller->outSlitSteps() },
-        { QStringLiteral("grating"), controller->grating() },
+        { Key::state, stateName(controller->state()) },
+        { Key::text, controller->statusText() },
+        { Key::reason, controller->faultReason() },
+        { Key::readBacks, controller->readBacks() },
+        { Key::ready, controller->ready() },
+        { Key::wavelength, controller->wavelength() },
+        { Key::position, controller->position() },
+        { Key::inSlit, controller->inSlitSteps() },
+        { Key::outSlit, controller->outSlitSteps() },
+        { Key::grating, controller->grating() },
     };
 }
 
@@ -243,9 +256,9 @@ void ServerXmlRPC::setGrating(int index)
 QVariantList ServerXmlRPC::__dir__()
 {
     QVariantList names;
-    for (const char *name : methodNames) {
-        if (qstrcmp(name, "__dir__") != 0)
-            names.append(QString::fromLatin1(name));
+    for (const QLatin1String name : methodNames) {
+        if (name != Method::dir)
+            names.append(QString(name));
     }
     return names;
 }

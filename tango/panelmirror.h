@@ -3,14 +3,15 @@
 
 #include "panelrequest.h"
 #include "panelsnapshot.h"
+#include "paneltracker.h"
 
 #include <QList>
 #include <QObject>
 #include <QTimer>
 #include <QUrl>
-#include <QVariant>
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -19,12 +20,8 @@ class KelpXmlRpcClient;
 // Mirrors the panel's instrument for the control system. It lives on a thread of its own with
 // an event loop, asks the panel for its whole state a few times a second and keeps a snapshot
 // that any thread may read. Requests from any thread are checked against that snapshot at
-// once and then carried out on the mirror's thread.
-//
-// The panel counts its read-backs. A request goes out in one multicall between two readings
-// of the panel's state, so the mirror knows whether the panel took it and which count it must
-// pass: the request stays MOVING until the panel is ready again with a higher count, and
-// fails as soon as the panel reports a fault.
+// once and then carried out on the mirror's thread, one call at a time; what the answers mean
+// is the tracker's to decide.
 class PanelMirror : public QObject
 {
     Q_OBJECT
@@ -49,25 +46,12 @@ public slots:
     void start();
 
 private:
-    struct Move
-    {
-        PanelRequest request;
-        quint64 id = 0;
-        // The panel's read-back count when it took the request; unset until it has.
-        std::optional<int> takenAt;
-    };
-
     // On the mirror's thread.
     void poll();
     void send(const PanelRequest &request, quint64 id);
-    void answered(const QVariant &result, const PanelRequest *request, quint64 id);
-    void unreachable(const QString &why, const QString &requestNote);
     void pollLater();
-
-    // With the lock held.
-    void follow(const QVariantMap &panel);
-    void endMove(const QString &note);
-    void publish();
+    // Hands the tracker an outcome under the lock and wakes the readers when it publishes.
+    void decide(const std::function<void(PanelTracker &)> &decision);
 
     const QUrl panelUrl;
     KelpXmlRpcClient *client = nullptr;
@@ -77,13 +61,8 @@ private:
 
     mutable std::mutex mutex;
     std::condition_variable changed;
-    PanelSnapshot shared;
-    // The last snapshot announced to waiting readers.
-    PanelSnapshot published;
+    PanelTracker tracker;
     bool stopping = false;
-    std::optional<Move> move;
-    quint64 lastMoveId = 0;
-    QString note;
 };
 
 #endif // PANELMIRROR_H

@@ -1,0 +1,71 @@
+#ifndef REMOTECONTRACT_H
+#define REMOTECONTRACT_H
+
+#include <QLatin1String>
+
+// What the panel's remote-control port and its clients agree on: the methods, the names of the
+// instrument's states and the keys of getState's answer. The remote methods serve these names
+// and the device server asks for them, so a name changed here changes both ends.
+namespace RemoteContract {
+
+// Each method is served by the slot of the same name.
+namespace Method {
+inline constexpr QLatin1String connect("connect");
+inline constexpr QLatin1String close("close");
+inline constexpr QLatin1String checkConnection("checkConnection");
+inline constexpr QLatin1String status("status");
+inline constexpr QLatin1String help("help");
+inline constexpr QLatin1String getWavelength("getWavelength");
+inline constexpr QLatin1String setWavelength("setWavelength");
+inline constexpr QLatin1String moveRelative("moveRelative");
+inline constexpr QLatin1String getInSlit("getInSlit");
+inline constexpr QLatin1String setInSlit("setInSlit");
+inline constexpr QLatin1String getOutSlit("getOutSlit");
+inline constexpr QLatin1String setOutSlit("setOutSlit");
+inline constexpr QLatin1String getGrating("getGrating");
+inline constexpr QLatin1String setGrating("setGrating");
+inline constexpr QLatin1String getPosition("getPosition");
+inline constexpr QLatin1String dir("__dir__");
+inline constexpr QLatin1String getState("getState");
+} // namespace Method
+
+// The value of getState's "state".
+namespace StateName {
+// The port is closed.
+inline constexpr QLatin1String closed("closed");
+// The port is open and the instrument wakes up.
+inline constexpr QLatin1String wakingUp("waking up");
+// The instrument is ready and its values are being read back.
+inline constexpr QLatin1String readingBack("reading back");
+// Ready, and every value read back.
+inline constexpr QLatin1String ready("ready");
+// The motor moves.
+inline constexpr QLatin1String busy("busy");
+// The faults: the instrument is silent, its port lost or not opened.
+inline constexpr QLatin1String noAnswer("no answer");
+inline constexpr QLatin1String portLost("port lost");
+inline constexpr QLatin1String cannotOpen("cannot open");
+} // namespace StateName
+
+// The members of getState's answer.
+namespace Key {
+// A state name.
+inline constexpr QLatin1String state("state");
+// The status read-out, as the operator reads it.
+inline constexpr QLatin1String text("text");
+// Why the instrument is in a fault; empty otherwise.
+inline constexpr QLatin1String reason("reason");
+// How many complete read-backs there have been: grows by one after every motion.
+inline constexpr QLatin1String readBacks("readBacks");
+// 1 while a motion is taken, else 0.
+inline constexpr QLatin1String ready("ready");
+inline constexpr QLatin1String wavelength("wavelength");
+inline constexpr QLatin1String position("position");
+inline constexpr QLatin1String inSlit("inSlit");
+inline constexpr QLatin1String outSlit("outSlit");
+inline constexpr QLatin1String grating("grating");
+} // namespace Key
+
+} // namespace RemoteContract
+
+#endif // REMOTECONTRACT_H

@@ -1,0 +1,122 @@
+#include "panelwire.h"
+
+#include "remotecontract.h"
+
+#include <cmath>
+
+namespace PanelWire {
+
+namespace {
+
+namespace Method = RemoteContract::Method;
+namespace StateName = RemoteContract::StateName;
+namespace Key = RemoteContract::Key;
+
+QLatin1String methodFor(PanelRequest::Kind kind)
+{
+    switch (kind) {
+    case PanelRequest::Kind::Wavelength:
+        return Method::setWavelength;
+    case PanelRequest::Kind::MoveRelative:
+        return Method::moveRelative;
+    case PanelRequest::Kind::EntranceSlit:
+        return Method::setInSlit;
+    case PanelRequest::Kind::ExitSlit:
+        return Method::setOutSlit;
+    case PanelRequest::Kind::Grating:
+        return Method::setGrating;
+    case PanelRequest::Kind::Connect:
+        return Method::connect;
+    case PanelRequest::Kind::Close:
+        return Method::close;
+    }
+    return QLatin1String();
+}
+
+// The panel's types are strict: the wavelength is a double, everything else an int.
+QVariantList argumentsFor(const PanelRequest &request)
+{
+    switch (request.kind) {
+    case PanelRequest::Kind::Wavelength:
+        return { request.value };
+    case PanelRequest::Kind::Connect:
+    case PanelRequest::Kind::Close:
+        return {};
+    default:
+        return { static_cast<int>(std::lround(request.value)) };
+    }
+}
+
+PanelSnapshot::State deviceState(const QString &name)
+{
+    using State = PanelSnapshot::State;
+    if (name == StateName::ready)
+        return State::On;
+    if (name == StateName::busy || name == StateName::readingBack)
+        return State::Moving;
+    if (name == StateName::wakingUp)
+        return State::Init;
+    if (name == StateName::closed)
+        return State::Off;
+    // The faults, and any state this server does not know.
+    return State::Fault;
+}
+
+QVariantMap call(QLatin1String method, const QVariantList &params = {})
+{
+    return { { QStringLiteral("methodName"), method }, { QStringLiteral("params"), params } };
+}
+
+} // namespace
+
+QVariantMap getState()
+{
+    return call(Method::getState);
+}
+
+QVariantMap callFor(const PanelRequest &request)
+{
+    return call(methodFor(request.kind), argumentsFor(request));
+}
+
+bool isState(const QVariant &answer)
+{
+    return answer.typeId() == QMetaType::QVariantMap
+        && answer.toMap().value(Key::state).typeId() == QMetaType::QString;
+}
+
+PanelState stateOf(const QVariantMap &answer)
+{
+    const QString name = answer.value(Key::state).toString();
+    PanelState state;
+    state.state = deviceState(name);
+    state.readingBack = name == StateName::readingBack;
+    state.text = answer.value(Key::text).toString();
+    state.reason = answer.value(Key::reason).toString();
+    state.readBacks = answer.value(Key::readBacks).toInt();
+    state.ready = answer.value(Key::ready).toInt();
+    state.wavelength = answer.value(Key::wavelength).toDouble();
+    state.position = answer.value(Key::position).toInt();
+    state.inSlit = answer.value(Key::inSlit).toInt();
+    state.outSlit = answer.value(Key::outSlit).toInt();
+    state.grating = answer.value(Key::grating).toInt();
+    return state;
+}
+
+QVariant resultOf(const QVariant &answer)
+{
+    const QVariantList list = answer.toList();
+    return answer.typeId() == QMetaType::QVariantList && list.size() == 1 ? list.constFirst()
+                                                                          : QVariant();
+}
+
+QString faultOf(const QVariant &answer)
+{
+    const QVariantMap fault = answer.toMap();
+    if (!fault.contains(QStringLiteral("faultCode")))
+        return QString();
+    return QStringLiteral("%1 (%2)").arg(fault.value(QStringLiteral("faultString")).toString(),
+        fault.value(QStringLiteral("faultCode")).toString());
+}
+
+} // namespace PanelWire
