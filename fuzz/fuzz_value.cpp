@@ -3,6 +3,7 @@
 // writer wrote, and that a response document always reads as a result or a fault.
 
 #include "kelpCodec.h"
+#include "kelpFault.h"
 #include "kelpPlainReader.h"
 
 #include <QDomDocument>

@@ -26,8 +26,8 @@ bool isXmlChar(char32_t c)
 
 // The shortest decimal digits that read back as the same double, without an exponent: the
 // XML-RPC double is a sign, digits and a point, and a peer may read no other form. There is
-// no form for not-a-number or infinity; they go out as their usual names, which some peers
-// read.
+// no form for not-a-number or infinity; they go out as "nan", "inf" and "-inf", which
+// Python's client reads.
 QByteArray doubleText(double value)
 {
     if (std::isnan(value))
