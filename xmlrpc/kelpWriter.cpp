@@ -237,6 +237,9 @@ void KelpWriter::text(const QString &content)
 
 KelpWriter &KelpWriter::put(QByteArrayView bytes)
 {
+    // An empty text, a null string's above all, may have no data to copy from.
+    if (bytes.isEmpty())
+        return *this;
     if (size + bytes.size() > out.size())
         out.resize(std::max(2 * out.size(), size + bytes.size()));
     std::memcpy(out.data() + size, bytes.data(), size_t(bytes.size()));
