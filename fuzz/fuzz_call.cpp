@@ -3,8 +3,9 @@
 // reader takes the call it reads what the DOM reads.
 
 #include "fuzzfixture.h"
-#include "kelpObject.h"
-#include "kelpPlainXml.h"
+#include "kelpCodec.h"
+#include "kelpFault.h"
+#include "kelpPlainReader.h"
 #include "kelpXmlRpcServer.h"
 #include "kelpXmlRpcServerConnection.h"
 
@@ -48,34 +49,20 @@ FuzzFixture *fixture = nullptr;
 const QByteArray ResponseHead = "HTTP/1.1 200 Ok\r\nServer: KelpXmlRpc/0.1\r\n"
                                 "Content-Type: text/xml\r\nConnection: close\r\n\r\n";
 
-// The call in a document as the connection reads it when the plain reader declines.
-bool domCall(const QDomDocument &document, QString *method, QVariantList *args)
-{
-    const QDomElement root = document.documentElement();
-    const QDomElement name = root.firstChildElement(QStringLiteral("methodName"));
-    if (name.isNull())
-        return false;
-    *method = name.text();
-    const QDomElement params = root.firstChildElement(QStringLiteral("params"));
-    for (QDomNode param = params.firstChild(); !param.isNull(); param = param.nextSibling())
-        args->append(KelpObject::fromXml(param.firstChild().toElement()));
-    return true;
-}
-
 // Where the plain reader takes a call, the body is a document and holds the same call.
 // Arguments are compared as written, which holds a NaN equal to itself.
 void checkPlainReader(
-    const QByteArray &body, KelpObject::DocumentError read, const QDomDocument &document)
+    const QByteArray &body, KelpCodec::DocumentError read, const QDomDocument &document)
 {
     QString plainMethod;
     QVariantList plainArgs;
-    if (!KelpPlainXml::readCall(body, &plainMethod, &plainArgs))
+    if (!KelpPlainReader::readCall(body, &plainMethod, &plainArgs))
         return;
     QString method;
     QVariantList args;
-    if (read != KelpObject::DocumentError::None || !domCall(document, &method, &args)
-        || method != plainMethod
-        || KelpObject::prepareCall(method, args) != KelpObject::prepareCall(method, plainArgs))
+    if (read != KelpCodec::DocumentError::None
+        || !KelpCodec::callFromDocument(document, &method, &args) || method != plainMethod
+        || KelpCodec::prepareCall(method, args) != KelpCodec::prepareCall(method, plainArgs))
         abort();
 }
 
@@ -86,7 +73,7 @@ int faultCode(const QDomDocument &response)
     if (fault.isNull())
         return 0;
     const QVariantMap map
-        = KelpObject::fromXml(fault.firstChildElement(QStringLiteral("value"))).toMap();
+        = KelpCodec::fromXml(fault.firstChildElement(QStringLiteral("value"))).toMap();
     return map.value(QStringLiteral("faultCode")).toInt();
 }
 
@@ -102,13 +89,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray body(reinterpret_cast<const char *>(data), qsizetype(size));
     QDomDocument call;
-    const KelpObject::DocumentError read = KelpObject::readDocument(body, &call);
+    const KelpCodec::DocumentError read = KelpCodec::readDocument(body, &call);
     checkPlainReader(body, read, call);
     CaptureSocket socket;
     {
-        KelpXmlRpcServerConnection connection(&socket, KelpXmlRpcServer::RequestTimeout);
-        QObject::connect(&connection, &KelpXmlRpcServerConnection::callReceived, &fixture->server,
-            &KelpXmlRpcServer::answer, Qt::DirectConnection);
+        KelpXmlRpcServerConnection connection(&socket, &fixture->server);
         connection.parseCall(body);
         if (!connection.hasCompletedRequest())
             abort();
@@ -118,15 +103,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (socket.disconnects != 1 || !socket.written.startsWith(ResponseHead))
         abort();
     QDomDocument response;
-    if (KelpObject::readDocument(socket.written.mid(ResponseHead.size()), &response)
-            != KelpObject::DocumentError::None
+    if (KelpCodec::readDocument(socket.written.mid(ResponseHead.size()), &response)
+            != KelpCodec::DocumentError::None
         || response.documentElement().tagName() != QLatin1String("methodResponse"))
         abort();
     // A body that is not a document is answered with the fault that says why.
     const int code = faultCode(response);
-    if ((read == KelpObject::DocumentError::NotWellFormed && code != -32700)
-        || (read == KelpObject::DocumentError::NestedTooDeep
-            && code != KelpObject::NestedTooDeepFault))
+    if ((read == KelpCodec::DocumentError::NotWellFormed
+            && code != KelpFault::notWellFormed().faultCode())
+        || (read == KelpCodec::DocumentError::NestedTooDeep
+            && code != KelpFault::nestedTooDeep().faultCode()))
         abort();
     return 0;
 }

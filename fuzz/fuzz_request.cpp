@@ -8,7 +8,7 @@
 // has to give up on its own, instead of closing its side.
 
 #include "fuzzfixture.h"
-#include "kelpObject.h"
+#include "kelpCodec.h"
 #include "kelpXmlRpcServer.h"
 #include "kelpXmlRpcServerConnection.h"
 
@@ -63,7 +63,7 @@ void checkAnswer(const QByteArray &answer, bool orderlyClose)
         if (!orderlyClose)
             return;
         QDomDocument document;
-        if (KelpObject::readDocument(body, &document) != KelpObject::DocumentError::None)
+        if (KelpCodec::readDocument(body, &document) != KelpCodec::DocumentError::None)
             abort();
         return;
     }

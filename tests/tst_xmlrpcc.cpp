@@ -181,8 +181,8 @@ void TestXmlrpcc::clientReadsXmlrpcc()
     XmlrpccServer server;
     QVERIFY(server.port != 0);
     KelpXmlRpcClient client(QUrl("http://127.0.0.1:" + QString::number(server.port) + "/RPC2"));
-    const QVariantList values { -7, 2.5, QString::fromUtf8("\xc3\xa9 \xe2\x98\xba <&>"),
-        QVariantList { 1, "two", QVariantList {} },
+    const QVariantList values { -7, 2.5, 1234.575, 1e21,
+        QString::fromUtf8("\xc3\xa9 \xe2\x98\xba <&>"), QVariantList { 1, "two", QVariantList {} },
         QVariantMap { { "k", QVariantList { "v", 0.5 } }, { "n", QVariantMap {} } } };
     for (const QVariant &value : values)
         QCOMPARE(callOutcome(client, "echo", { value }), value);

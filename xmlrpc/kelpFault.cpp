@@ -1,35 +1,67 @@
 #include "kelpFault.h"
 
-#include "kelpDocument.h"
-#include "kelpObject.h"
-
-#include <QDomDocument>
-
-KelpFault::KelpFault(int faultCode, const QString &faultString, QObject *parent)
-    : QObject(parent)
-{
-    faultMap.insert(QStringLiteral("faultCode"), faultCode);
-    faultMap.insert(QStringLiteral("faultString"), faultString);
-}
-
-KelpFault::KelpFault(const KelpFault &other)
-    : QObject(nullptr)
-    , faultMap(other.faultMap)
+KelpFault::KelpFault(int faultCode, const QString &faultString)
+    : code(faultCode)
+    , text(faultString)
 { }
 
-KelpFault &KelpFault::operator=(const KelpFault &other)
+QVariantMap KelpFault::faultMap() const
 {
-    faultMap = other.faultMap;
-    return *this;
+    return { { QStringLiteral("faultCode"), code }, { QStringLiteral("faultString"), text } };
 }
 
-QString KelpFault::toString() const
+KelpFault KelpFault::notWellFormed()
 {
-    QDomDocument document = KelpDocument::create();
-    QDomElement response = document.createElement(QStringLiteral("methodResponse"));
-    document.appendChild(response);
-    QDomElement fault = document.createElement(QStringLiteral("fault"));
-    response.appendChild(fault);
-    fault.appendChild(KelpObject::toXml(faultMap));
-    return document.toString(1);
+    return { NotWellFormed, QStringLiteral("parse error: not well formed") };
+}
+
+KelpFault KelpFault::notConforming()
+{
+    return { InvalidXmlRpc,
+        QStringLiteral("server error: invalid xml-rpc. not conforming to spec") };
+}
+
+KelpFault KelpFault::nestedTooDeep()
+{
+    return { InvalidXmlRpc,
+        QStringLiteral("server error: invalid xml-rpc. values nested too deep") };
+}
+
+KelpFault KelpFault::methodNotFound()
+{
+    return { MethodNotFound, QStringLiteral("server error: requested method not found") };
+}
+
+KelpFault KelpFault::invalidParameters()
+{
+    return { InvalidParameters, QStringLiteral("server error: invalid method parameters") };
+}
+
+KelpFault KelpFault::multicallCallsItself()
+{
+    return { InvalidXmlRpc, QStringLiteral("server error: system.multicall cannot call itself") };
+}
+
+KelpFault KelpFault::responseNotWellFormed(int line, const QString &error)
+{
+    return { NotWellFormed,
+        QStringLiteral("parse error: response not well formed at line %1: %2")
+            .arg(QString::number(line), error) };
+}
+
+KelpFault KelpFault::responseNotConforming()
+{
+    return { InvalidXmlRpc,
+        QStringLiteral("parse error: invalid xml-rpc. not conforming to spec.") };
+}
+
+KelpFault KelpFault::responseNestedTooDeep()
+{
+    return { InvalidXmlRpc,
+        QStringLiteral("parse error: invalid xml-rpc. values nested too deep.") };
+}
+
+KelpFault KelpFault::transportError(const QString &what)
+{
+    return { TransportError, QStringLiteral("transport error: ") + what };
 }

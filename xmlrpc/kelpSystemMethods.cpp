@@ -1,7 +1,8 @@
 #include "kelpSystemMethods.h"
 
+#include "kelpCodec.h"
 #include "kelpFault.h"
-#include "kelpXmlRpcServer.h"
+#include "kelpMethodTable.h"
 
 #include <iterator>
 
@@ -41,21 +42,12 @@ const SystemMethod *find(const QString &method)
     return nullptr;
 }
 
-QVariant fault(int code, const char *text)
+QVariant fault(const KelpFault &fault)
 {
-    return QVariant::fromValue(KelpFault(code, QString::fromLatin1(text)));
-}
-
-QVariant invalidParameters()
-{
-    return fault(-32602, "server error: invalid method parameters");
+    return QVariant::fromValue(fault);
 }
 
 } // namespace
-
-KelpSystemMethods::KelpSystemMethods(const KelpXmlRpcServer *server)
-    : server(server)
-{ }
 
 QStringList KelpSystemMethods::names()
 {
@@ -84,60 +76,61 @@ QVariantList KelpSystemMethods::signatures(const QString &method)
     QVariantList types;
     for (const QMetaType::Type type : system->types) {
         if (type != QMetaType::UnknownType)
-            types.append(KelpXmlRpcServer::typeName(QMetaType(type)));
+            types.append(KelpCodec::typeName(QMetaType(type)));
     }
     return { QVariant(types) };
 }
 
-QVariant KelpSystemMethods::call(const QString &method, const QVariantList &args) const
+QVariant KelpSystemMethods::call(
+    const KelpMethodTable &table, const QString &method, const QVariantList &args)
 {
     const SystemMethod *system = find(method);
     const int wanted = system->types[1] == QMetaType::UnknownType ? 0 : 1;
     if (args.size() != wanted || (wanted && args.constFirst().typeId() != int(system->types[1])))
-        return invalidParameters();
+        return fault(KelpFault::invalidParameters());
     if (system->which == SystemMethod::List) {
         QVariantList names;
-        for (const QString &name : server->methodNames())
+        for (const QString &name : table.names())
             names.append(name);
         return names;
     }
     if (system->which == SystemMethod::Multicall)
-        return multicall(args.constFirst().toList());
+        return multicall(table, args.constFirst().toList());
     const QString name = args.constFirst().toString();
-    if (!server->hasMethod(name))
-        return fault(-32601, "server error: requested method not found");
+    if (!table.contains(name))
+        return fault(KelpFault::methodNotFound());
     if (system->which == SystemMethod::Help)
-        return server->methodHelp(name);
-    const QVariantList found = server->methodSignatures(name);
+        return table.help(name);
+    const QVariantList found = table.signatures(name);
     // Introspection's word for a method whose types cannot be named.
     return found.isEmpty() ? QVariant(QStringLiteral("undef")) : QVariant(found);
 }
 
 // A call that fails answers with its own fault, in its own place; the others run on.
-QVariant KelpSystemMethods::multicall(const QVariantList &calls) const
+QVariant KelpSystemMethods::multicall(const KelpMethodTable &table, const QVariantList &calls)
 {
     QVariantList results;
     results.reserve(calls.size());
     for (const QVariant &call : calls) {
-        const QVariant result = oneOfMany(call);
+        const QVariant result = oneOfMany(table, call);
         if (result.metaType() == QMetaType::fromType<KelpFault>())
-            results.append(static_cast<const KelpFault *>(result.constData())->faultMap);
+            results.append(result.value<KelpFault>().faultMap());
         else
             results.append(QVariant(QVariantList { result }));
     }
     return results;
 }
 
-QVariant KelpSystemMethods::oneOfMany(const QVariant &call) const
+QVariant KelpSystemMethods::oneOfMany(const KelpMethodTable &table, const QVariant &call)
 {
     const QVariantMap fields = call.toMap();
     const QVariant name = fields.value(QStringLiteral("methodName"));
     const QVariant params = fields.value(QStringLiteral("params"));
     if (call.typeId() != QMetaType::QVariantMap || name.typeId() != QMetaType::QString
         || params.typeId() != QMetaType::QVariantList)
-        return fault(-32600, "server error: invalid xml-rpc. not conforming to spec");
+        return fault(KelpFault::notConforming());
     // A multicall inside a multicall could nest without end.
     if (name.toString() == QLatin1String("system.multicall"))
-        return fault(-32600, "server error: system.multicall cannot call itself");
-    return server->call(name.toString(), params.toList());
+        return fault(KelpFault::multicallCallsItself());
+    return table.call(name.toString(), params.toList());
 }

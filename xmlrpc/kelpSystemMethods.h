@@ -6,29 +6,27 @@
 #include <QVariant>
 #include <QVariantList>
 
-class KelpXmlRpcServer;
+class KelpMethodTable;
 
-// The methods every server answers besides the ones registered with it, under the names
+// The methods every method table answers besides the ones registered with it, under the names
 // clients of XML-RPC servers look for: system.listMethods, system.methodHelp,
-// system.methodSignature and system.multicall.
+// system.methodSignature and system.multicall. A fault inside a multicall is that call's
+// answer, not the whole response's.
 class KelpSystemMethods
 {
 public:
-    explicit KelpSystemMethods(const KelpXmlRpcServer *server);
-
     static QStringList names();
     static bool serves(const QString &method);
     static QString help(const QString &method);
     static QVariantList signatures(const QString &method);
 
-    // The result, or a KelpFault, as for a registered method.
-    QVariant call(const QString &method, const QVariantList &args) const;
+    // The result, or a KelpFault, as for a registered method of table.
+    static QVariant call(
+        const KelpMethodTable &table, const QString &method, const QVariantList &args);
 
 private:
-    QVariant multicall(const QVariantList &calls) const;
-    QVariant oneOfMany(const QVariant &call) const;
-
-    const KelpXmlRpcServer *server;
+    static QVariant multicall(const KelpMethodTable &table, const QVariantList &calls);
+    static QVariant oneOfMany(const KelpMethodTable &table, const QVariant &call);
 };
 
 #endif // KELPSYSTEMMETHODS_H

@@ -1,5 +1,7 @@
 #include "kelpXmlRpcClient.h"
 
+#include "kelpCodec.h"
+#include "kelpFault.h"
 #include "kelpObject.h"
 
 KelpXmlRpcClient::KelpXmlRpcClient(const QUrl &url, QObject *parent)
@@ -27,7 +29,7 @@ KelpObject *KelpXmlRpcClient::call(const QString &method, const QVariantList &ar
 {
     // Parented, so that a call still pending when the client goes is freed with it.
     auto *callObject = new KelpObject(this);
-    QNetworkReply *reply = manager.post(request, KelpObject::prepareCall(method, args).toUtf8());
+    QNetworkReply *reply = manager.post(request, KelpCodec::prepareCall(method, args));
     calls.insert(reply, callObject);
     return callObject;
 }
@@ -42,12 +44,12 @@ void KelpXmlRpcClient::replyFinished(QNetworkReply *reply)
     if (status.isValid() && status.toInt() != 200) {
         const QString reason
             = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
-        callObject->reportFault(TransportFault,
-            QStringLiteral("transport error: HTTP %1 %2").arg(status.toString(), reason), reply);
-    } else if (reply->error() != QNetworkReply::NoError) {
         callObject->reportFault(
-            TransportFault, QStringLiteral("transport error: %1").arg(reply->errorString()), reply);
+            KelpFault::transportError(QStringLiteral("HTTP %1 %2").arg(status.toString(), reason)),
+            reply);
+    } else if (reply->error() != QNetworkReply::NoError) {
+        callObject->reportFault(KelpFault::transportError(reply->errorString()), reply);
     } else {
-        callObject->parseResponseData(reply->readAll(), reply);
+        callObject->parseResponse(reply->readAll(), reply);
     }
 }

@@ -1,6 +1,8 @@
 #ifndef KELPXMLRPCCLIENT_H
 #define KELPXMLRPCCLIENT_H
 
+#include "kelpFault.h"
+
 #include <QHash>
 #include <QList>
 #include <QNetworkAccessManager>
@@ -22,14 +24,14 @@ class KelpObject;
 //     {...});
 //
 // Each call's outcome arrives once, after call() has returned, through its call object's
-// aresponse() or fault(); the call object then deletes itself. A call that gets no response
+// aresponse() or fault(); the call object then deletes itself later. A call that gets no response
 // document (the server cannot be reached, answers with an HTTP error, or takes longer than
 // TransferTimeout) ends in fault() with TransportFault and a text saying what went wrong.
 class KelpXmlRpcClient : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int TransportFault = -32300;
+    static constexpr int TransportFault = KelpFault::TransportError;
     static constexpr int TransferTimeout = 30 * 1000;
 
     explicit KelpXmlRpcClient(const QUrl &url, QObject *parent = nullptr);

@@ -2,10 +2,6 @@
 
 #include "kelpXmlRpcServerConnection.h"
 
-#include "kelpFault.h"
-
-#include <QDomImplementation>
-#include <QMetaMethod>
 #include <QTcpSocket>
 
 #include <algorithm>
@@ -28,9 +24,6 @@ KelpXmlRpcServer::KelpXmlRpcServer(
     : QObject(parent)
     , allowedPeers(allowedPeers)
 {
-    // A served slot may return a string holding control characters; the response must still
-    // be well-formed, and a server-only process never makes the call object that sets this.
-    QDomImplementation::setInvalidDataPolicy(QDomImplementation::DropInvalidChars);
     connect(&listener, &QTcpServer::newConnection, this, &KelpXmlRpcServer::newConnection);
     listener.listen(address, port);
 }
@@ -45,7 +38,7 @@ void KelpXmlRpcServer::setAllowedSubnets(const QList<Subnet> &subnets)
 void KelpXmlRpcServer::addMethod(
     const QString &method, QObject *object, const char *slot, const QString &help)
 {
-    methods.insert(method, { object, QByteArray(slot), help });
+    methods.add(method, object, slot, help);
 }
 
 void KelpXmlRpcServer::removeMethod(const QString &method)
@@ -55,96 +48,7 @@ void KelpXmlRpcServer::removeMethod(const QString &method)
 
 QVariant KelpXmlRpcServer::call(const QString &method, const QVariantList &args) const
 {
-    if (KelpSystemMethods::serves(method))
-        return systemMethods.call(method, args);
-    QObject *object = nullptr;
-    const char *slot = nullptr;
-    getMethod(method, &object, &slot);
-    if (!object)
-        return QVariant::fromValue(
-            KelpFault(-32601, QStringLiteral("server error: requested method not found")));
-    QVariant result;
-    if (!KelpXmlRpcServerConnection::invokeMethodWithVariants(object, slot, args, &result))
-        return QVariant::fromValue(
-            KelpFault(-32602, QStringLiteral("server error: invalid method parameters")));
-    // A response holds exactly one value, and clients such as xmlrpc-c's refuse one without:
-    // a slot that returns nothing answers with an empty string.
-    if (!result.isValid())
-        result = QString(QLatin1String(""));
-    return result;
-}
-
-QStringList KelpXmlRpcServer::methodNames() const
-{
-    QStringList names = KelpSystemMethods::names();
-    for (auto it = methods.cbegin(); it != methods.cend(); ++it) {
-        if (it->object && !names.contains(it.key()))
-            names.append(it.key());
-    }
-    names.sort();
-    return names;
-}
-
-bool KelpXmlRpcServer::hasMethod(const QString &method) const
-{
-    return KelpSystemMethods::serves(method) || methods.value(method).object;
-}
-
-QString KelpXmlRpcServer::methodHelp(const QString &method) const
-{
-    if (KelpSystemMethods::serves(method))
-        return KelpSystemMethods::help(method);
-    return methods.value(method).help;
-}
-
-QVariantList KelpXmlRpcServer::methodSignatures(const QString &method) const
-{
-    if (KelpSystemMethods::serves(method))
-        return KelpSystemMethods::signatures(method);
-    const Method served = methods.value(method);
-    if (!served.object)
-        return {};
-    QVariantList signatures;
-    const QMetaObject *metaObject = served.object->metaObject();
-    for (int i = 0; i < metaObject->methodCount(); ++i) {
-        const QMetaMethod slot = metaObject->method(i);
-        if (slot.name() != served.slot)
-            continue;
-        // What a slot without a result answers with.
-        QVariantList types { slot.returnType() == QMetaType::Void
-                ? QStringLiteral("string")
-                : typeName(slot.returnMetaType()) };
-        for (int p = 0; p < slot.parameterCount(); ++p)
-            types.append(typeName(slot.parameterMetaType(p)));
-        if (types.contains(QString()))
-            return {};
-        signatures.append(QVariant(types));
-    }
-    return signatures;
-}
-
-QString KelpXmlRpcServer::typeName(QMetaType type)
-{
-    switch (type.id()) {
-    case QMetaType::Bool:
-        return QStringLiteral("boolean");
-    case QMetaType::Int:
-        return QStringLiteral("int");
-    case QMetaType::Double:
-        return QStringLiteral("double");
-    case QMetaType::QString:
-        return QStringLiteral("string");
-    case QMetaType::QByteArray:
-        return QStringLiteral("base64");
-    case QMetaType::QDateTime:
-        return QStringLiteral("dateTime.iso8601");
-    case QMetaType::QVariantList:
-        return QStringLiteral("array");
-    case QMetaType::QVariantMap:
-        return QStringLiteral("struct");
-    default:
-        return QString();
-    }
+    return methods.call(method, args);
 }
 
 QHostAddress KelpXmlRpcServer::getServerAddress() const
@@ -190,21 +94,6 @@ void KelpXmlRpcServer::releaseBuffer(qint64 bytes)
     buffered -= bytes;
 }
 
-void KelpXmlRpcServer::getMethod(
-    const QString &method, QObject **responseObject, const char **responseSlot) const
-{
-    // A served object that has been destroyed serves nothing any more.
-    const auto found = methods.constFind(method);
-    QObject *object = found != methods.cend() ? found->object.data() : nullptr;
-    *responseObject = object;
-    *responseSlot = object ? found->slot.constData() : nullptr;
-}
-
-void KelpXmlRpcServer::answer(const QString &method, const QVariantList &args, QVariant *result)
-{
-    *result = call(method, args);
-}
-
 void KelpXmlRpcServer::newConnection()
 {
     while (QTcpSocket *socket = listener.nextPendingConnection()) {
@@ -216,10 +105,7 @@ void KelpXmlRpcServer::newConnection()
             continue;
         }
         makeRoom();
-        auto *connection = new KelpXmlRpcServerConnection(socket, timeout, this);
-        connect(connection, &KelpXmlRpcServerConnection::callReceived, this,
-            &KelpXmlRpcServer::answer, Qt::DirectConnection);
-        connections.append(connection);
+        connections.append(new KelpXmlRpcServerConnection(socket, this));
     }
 }
 

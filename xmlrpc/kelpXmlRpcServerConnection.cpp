@@ -1,25 +1,17 @@
 #include "kelpXmlRpcServerConnection.h"
 
+#include "kelpCodec.h"
 #include "kelpFault.h"
-#include "kelpObject.h"
-#include "kelpPlainXml.h"
 #include "kelpXmlRpcServer.h"
-
-#include <QDomDocument>
-#include <QMetaMethod>
 
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
 
 #include <algorithm>
-#include <array>
 #include <utility>
 
 namespace {
-
-// The most arguments QMetaMethod::invoke() passes.
-constexpr int MaxArguments = 10;
 
 // A body this large leaves the heap with room that glibc keeps for the process unless asked.
 constexpr qint64 LargeBody = 1024 * 1024;
@@ -34,30 +26,18 @@ void giveBackFreedMemory()
 #endif
 }
 
-QMetaMethod findMethod(
-    const QMetaObject *metaObject, const QByteArray &name, const QList<QByteArray> &parameterTypes)
-{
-    for (int i = 0; i < metaObject->methodCount(); ++i) {
-        const QMetaMethod method = metaObject->method(i);
-        if (method.name() == name && method.parameterTypes() == parameterTypes)
-            return method;
-    }
-    return QMetaMethod();
-}
-
 } // namespace
 
-KelpXmlRpcServerConnection::KelpXmlRpcServerConnection(
-    QTcpSocket *socket, int requestTimeout, QObject *parent)
-    : QObject(parent)
+KelpXmlRpcServerConnection::KelpXmlRpcServerConnection(QTcpSocket *socket, KelpXmlRpcServer *server)
+    : QObject(server)
     , socket(socket)
-    , server(qobject_cast<KelpXmlRpcServer *>(parent))
+    , server(server)
 {
     connect(socket, &QTcpSocket::readyRead, this, &KelpXmlRpcServerConnection::readFromSocket);
     connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
     requestTimer.setSingleShot(true);
     connect(&requestTimer, &QTimer::timeout, this, &KelpXmlRpcServerConnection::abort);
-    requestTimer.start(requestTimeout);
+    requestTimer.start(server->requestTimeout());
 }
 
 KelpXmlRpcServerConnection::~KelpXmlRpcServerConnection()
@@ -137,6 +117,14 @@ bool KelpXmlRpcServerConnection::readHeader()
     }
     requestHeader = KelpHttpRequestHeader(received.first(end));
     received.remove(0, end);
+    if (!admit())
+        return false;
+    state = State::ReadingBody;
+    return true;
+}
+
+bool KelpXmlRpcServerConnection::admit()
+{
     if (!requestHeader.isValid()) {
         qDebug("Invalid Header");
         refuse("400 Bad Request");
@@ -156,31 +144,21 @@ bool KelpXmlRpcServerConnection::readHeader()
         refuse("413 Payload Too Large");
         return false;
     }
-    if (server) {
-        if (!server->claimBuffer(requestHeader.contentLength())) {
-            refuse("503 Service Unavailable");
-            return false;
-        }
-        claimed = requestHeader.contentLength();
+    if (!server->claimBuffer(requestHeader.contentLength())) {
+        refuse("503 Service Unavailable");
+        return false;
     }
-    state = State::ReadingBody;
+    claimed = requestHeader.contentLength();
     return true;
 }
 
 void KelpXmlRpcServerConnection::refuse(const QByteArray &status, const QByteArray &extraFields)
 {
-    complete("HTTP/1.1 " + status + "\r\nServer: KelpXmlRpc/0.1\r\n" + extraFields
-        + "Content-Length: 0\r\nConnection: close\r\n\r\n");
+    respond(status, extraFields + "Content-Length: 0\r\n", QByteArray());
 }
 
-void KelpXmlRpcServerConnection::sendResponse(const QString &response)
-{
-    complete("HTTP/1.1 200 Ok\r\nServer: KelpXmlRpc/0.1\r\nContent-Type: text/xml\r\n"
-             "Connection: close\r\n\r\n"
-        + response.toUtf8());
-}
-
-void KelpXmlRpcServerConnection::complete(const QByteArray &bytes)
+void KelpXmlRpcServerConnection::respond(
+    const QByteArray &status, const QByteArray &fields, const QByteArray &body)
 {
     // A slot may have run an event loop in which the client went away or the time ran out.
     if (state == State::Completed || !socket
@@ -190,109 +168,18 @@ void KelpXmlRpcServerConnection::complete(const QByteArray &bytes)
     }
     state = State::Completed;
     requestTimer.stop();
-    socket->write(bytes);
+    socket->write("HTTP/1.1 " + status + "\r\nServer: KelpXmlRpc/0.1\r\n" + fields
+        + "Connection: close\r\n\r\n" + body);
     socket->disconnectFromHost();
-}
-
-void KelpXmlRpcServerConnection::sendFault(int faultCode, const QString &faultString)
-{
-    sendResponse(KelpFault(faultCode, faultString).toString());
 }
 
 void KelpXmlRpcServerConnection::parseCall(const QByteArray &body)
 {
     QString method;
     QVariantList args;
-    if (!KelpPlainXml::readCall(body, &method, &args) && !readGeneralCall(body, &method, &args))
-        return;
-    QVariant result;
-    emit callReceived(method, args, &result);
-    // Without a server to answer it, no method is known.
-    if (!result.isValid()) {
-        sendFault(-32601, QStringLiteral("server error: requested method not found"));
-        return;
-    }
-    if (result.metaType() == QMetaType::fromType<KelpFault>()) {
-        sendResponse(static_cast<const KelpFault *>(result.constData())->toString());
-        return;
-    }
-    sendResponse(KelpObject::prepareResponse(result));
-}
-
-// Reads a call through the DOM; false, with the fault sent, when it cannot be answered.
-bool KelpXmlRpcServerConnection::readGeneralCall(
-    const QByteArray &body, QString *method, QVariantList *args)
-{
-    QDomDocument document;
-    switch (KelpObject::readDocument(body, &document)) {
-    case KelpObject::DocumentError::NotWellFormed:
-        sendFault(-32700, QStringLiteral("parse error: not well formed"));
-        return false;
-    case KelpObject::DocumentError::NestedTooDeep:
-        sendFault(KelpObject::NestedTooDeepFault,
-            QStringLiteral("server error: invalid xml-rpc. values nested too deep"));
-        return false;
-    case KelpObject::DocumentError::None:
-        break;
-    }
-    const QDomElement root = document.documentElement();
-    const QDomElement methodName = root.firstChildElement(QStringLiteral("methodName"));
-    if (methodName.isNull()) {
-        sendFault(-32600, QStringLiteral("server error: invalid xml-rpc. not conforming to spec"));
-        return false;
-    }
-    *method = methodName.text();
-    args->clear();
-    const QDomElement params = root.firstChildElement(QStringLiteral("params"));
-    for (QDomNode param = params.firstChild(); !param.isNull(); param = param.nextSibling())
-        args->append(KelpObject::fromXml(param.firstChild().toElement()));
-    return true;
-}
-
-bool KelpXmlRpcServerConnection::invokeMethodWithVariants(QObject *object,
-    const QByteArray &slotName, const QVariantList &args, QVariant *result, Qt::ConnectionType type)
-{
-    if (!object || args.size() > MaxArguments)
-        return false;
-    // An argument that read as an invalid variant ("nil", an unknown type) has no type name
-    // and so matches no parameter.
-    QList<QByteArray> typeNames;
-    for (const QVariant &arg : args)
-        typeNames.append(QByteArray(arg.typeName()));
-    const QMetaMethod method = findMethod(object->metaObject(), slotName, typeNames);
-    if (!method.isValid())
-        return false;
-
-    QVariant holder;
-    QGenericReturnArgument returnArgument;
-    if (method.returnType() != QMetaType::Void) {
-        if (method.returnType() == QMetaType::QVariant) {
-            returnArgument = QGenericReturnArgument("QVariant", &holder);
-        } else {
-            const QMetaType returnType = method.returnMetaType();
-            if (!returnType.isValid())
-                return false;
-            holder = QVariant(returnType);
-            returnArgument = QGenericReturnArgument(method.typeName(), holder.data());
-        }
-    }
-    std::array<QGenericArgument, MaxArguments> arguments;
-    for (int i = 0; i < args.size(); ++i)
-        arguments[i] = QGenericArgument(typeNames.at(i).constData(), args.at(i).constData());
-    if (!method.invoke(object, type, returnArgument, arguments[0], arguments[1], arguments[2],
-            arguments[3], arguments[4], arguments[5], arguments[6], arguments[7], arguments[8],
-            arguments[9]))
-        return false;
-    if (holder.isValid() && result)
-        *result = holder;
-    return true;
-}
-
-QByteArray KelpXmlRpcServerConnection::getReturnType(const QMetaObject *metaObject,
-    const QByteArray &slotName, const QList<QByteArray> &argumentTypes)
-{
-    const QMetaMethod method = findMethod(metaObject, slotName, argumentTypes);
-    if (!method.isValid() || method.returnType() == QMetaType::Void)
-        return QByteArray();
-    return method.typeName();
+    KelpFault refusal;
+    const QVariant result = KelpCodec::readCall(body, &method, &args, &refusal)
+        ? server->call(method, args)
+        : QVariant::fromValue(refusal);
+    respond("200 Ok", "Content-Type: text/xml\r\n", KelpCodec::prepareResponse(result));
 }

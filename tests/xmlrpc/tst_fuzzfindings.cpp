@@ -1,5 +1,6 @@
 #include "fuzzprobe.h"
-#include "kelpObject.h"
+#include "kelpCodec.h"
+#include "kelpFault.h"
 #include "kelpXmlRpcServer.h"
 
 #include <QDir>
@@ -43,8 +44,7 @@ void TestFuzzFindings::callIsAnsweredWithResponseDocument_data()
 
 // The input is the body of a call to the probe's methods; whatever it holds, and whatever the
 // method returns, the answer is one well-formed response document, and a body that is not a
-// document is answered with the fault that says why. Nothing in this process but the server
-// may set up how documents are written, or the test would prove nothing.
+// document is answered with the fault that says why.
 void TestFuzzFindings::callIsAnsweredWithResponseDocument()
 {
     QFETCH(QByteArray, input);
@@ -67,22 +67,22 @@ void TestFuzzFindings::callIsAnsweredWithResponseDocument()
     QDomDocument document;
     QString error;
     const auto read
-        = KelpObject::readDocument(answer.mid(answer.indexOf("\r\n\r\n") + 4), &document, &error);
-    QVERIFY2(read == KelpObject::DocumentError::None, qPrintable(error));
+        = KelpCodec::readDocument(answer.mid(answer.indexOf("\r\n\r\n") + 4), &document, &error);
+    QVERIFY2(read == KelpCodec::DocumentError::None, qPrintable(error));
     QCOMPARE(document.documentElement().tagName(), QStringLiteral("methodResponse"));
 
     const QDomElement fault = document.documentElement().firstChildElement("fault");
     const int faultCode
-        = KelpObject::fromXml(fault.firstChildElement("value")).toMap().value("faultCode").toInt();
+        = KelpCodec::fromXml(fault.firstChildElement("value")).toMap().value("faultCode").toInt();
     QDomDocument call;
-    switch (KelpObject::readDocument(input, &call)) {
-    case KelpObject::DocumentError::NotWellFormed:
-        QCOMPARE(faultCode, -32700);
+    switch (KelpCodec::readDocument(input, &call)) {
+    case KelpCodec::DocumentError::NotWellFormed:
+        QCOMPARE(faultCode, KelpFault::notWellFormed().faultCode());
         break;
-    case KelpObject::DocumentError::NestedTooDeep:
-        QCOMPARE(faultCode, KelpObject::NestedTooDeepFault);
+    case KelpCodec::DocumentError::NestedTooDeep:
+        QCOMPARE(faultCode, KelpFault::nestedTooDeep().faultCode());
         break;
-    case KelpObject::DocumentError::None:
+    case KelpCodec::DocumentError::None:
         break;
     }
 }

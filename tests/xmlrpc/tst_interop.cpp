@@ -69,8 +69,9 @@ void TestInterop::pythonServer()
     QVERIFY(server.waitForReadyRead(15000));
     const QString address = "http://127.0.0.1:" + server.readLine().trimmed();
     KelpXmlRpcClient client(QUrl(address + "/RPC2"));
-    const QVariantList values { -7, 2.5, true, QString::fromUtf8("\xc3\xa9 \xe2\x98\xba <&>"),
-        QByteArray("\0\x01\xff", 3), QDateTime(QDate(2026, 12, 7), QTime(11, 42, 38)),
+    const QVariantList values { -7, 2.5, 1234.575, 1e21, 1.5e-7, true,
+        QString::fromUtf8("\xc3\xa9 \xe2\x98\xba <&>"), QByteArray("\0\x01\xff", 3),
+        QDateTime(QDate(2026, 12, 7), QTime(11, 42, 38)),
         QVariantMap { { "k", QVariantList { "v", 0.5 } } } };
     QCOMPARE(callOutcome(client, "echo", { QVariant(values) }), QVariant(values));
     QCOMPARE(callOutcome(client, "fail"), QVariant("7: seven"));

@@ -1,12 +1,10 @@
-#include "kelpPlainXml.h"
+#include "kelpPlainReader.h"
 
-#include "kelpDocument.h"
+#include "kelpCodec.h"
 
 #include <QByteArrayView>
-#include <QDateTime>
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 
 namespace {
@@ -159,13 +157,13 @@ private:
     bool typed(QVariant *result, int nesting)
     {
         if (take("<array>"))
-            return nesting < KelpPlainXml::MaxNestingDepth && array(result, nesting + 1);
+            return nesting < KelpCodec::MaxNestingDepth && array(result, nesting + 1);
         if (take("<struct/>")) {
             *result = QVariantMap();
             return true;
         }
         if (take("<struct>"))
-            return nesting < KelpPlainXml::MaxNestingDepth && members(result, nesting + 1);
+            return nesting < KelpCodec::MaxNestingDepth && members(result, nesting + 1);
         return scalar("<int>", "</int>", "int", result) || scalar("<i4>", "</i4>", "i4", result)
             || scalar("<string>", "</string>", "string", result)
             || scalar("<double>", "</double>", "double", result)
@@ -195,7 +193,7 @@ private:
         if (integer && isShortDecimal(content, &number))
             *result = number;
         else
-            *result = KelpPlainXml::scalarValue(QLatin1String(type), nonNull(content));
+            *result = KelpCodec::scalarValue(QLatin1String(type), nonNull(content));
         return true;
     }
 
@@ -238,224 +236,9 @@ private:
     const char *const end;
 };
 
-bool isPlainText(const QString &text)
-{
-    return std::all_of(
-        text.cbegin(), text.cend(), [](QChar c) { return isPlainChar(c.unicode()); });
-}
-
-class Writer
-{
-public:
-    explicit Writer(QByteArray *document)
-        : out(*document)
-    {
-        out.resize(4096);
-        put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
-    }
-
-    // Cuts the document to what has been written.
-    void finish() { out.truncate(size); }
-
-    void open(int depth, const char *name)
-    {
-        indent(depth);
-        put("<").put(name).put(">\n");
-    }
-
-    void close(int depth, const char *name)
-    {
-        indent(depth);
-        put("</").put(name).put(">\n");
-    }
-
-    void empty(int depth, const char *name)
-    {
-        indent(depth);
-        put("<").put(name).put("/>\n");
-    }
-
-    bool element(int depth, const char *name, const QString &text)
-    {
-        // A null text has no plain form; an empty one is written "<name></name>".
-        if (text.isNull() || !isPlainText(text))
-            return false;
-        plainElement(depth, name, text.toLatin1());
-        return true;
-    }
-
-    void plainElement(int depth, const char *name, QByteArrayView text)
-    {
-        indent(depth);
-        put("<").put(name).put(">").put(text).put("</").put(name).put(">\n");
-    }
-
-    bool params(int depth, const QVariantList &values)
-    {
-        if (values.isEmpty()) {
-            empty(depth, "params");
-            return true;
-        }
-        open(depth, "params");
-        for (const QVariant &v : values) {
-            open(depth + 1, "param");
-            if (!value(depth + 2, v))
-                return false;
-            close(depth + 1, "param");
-        }
-        close(depth, "params");
-        return true;
-    }
-
-    bool value(int depth, const QVariant &v)
-    {
-        open(depth, "value");
-        if (!typed(depth + 1, v))
-            return false;
-        close(depth, "value");
-        return true;
-    }
-
-private:
-    bool typed(int depth, const QVariant &v)
-    {
-        switch (v.typeId()) {
-        case QMetaType::Bool:
-            plainElement(depth, "boolean", v.toBool() ? "1" : "0");
-            return true;
-        case QMetaType::Int: {
-            char digits[16];
-            const auto written = std::to_chars(digits, digits + sizeof digits, v.toInt());
-            plainElement(depth, "int", QByteArrayView(digits, written.ptr - digits));
-        }
-            return true;
-        case QMetaType::Double:
-            plainElement(depth, "double", QByteArray::number(v.toDouble(), 'g', 6));
-            return true;
-        case QMetaType::QString:
-            return element(depth, "string", v.toString());
-        case QMetaType::QByteArray: {
-            const QByteArray bytes = v.toByteArray();
-            if (bytes.isNull())
-                return false;
-            plainElement(depth, "base64", bytes.toBase64());
-            return true;
-        }
-        case QMetaType::QDateTime:
-            return element(depth, "dateTime.iso8601",
-                v.toDateTime().toString(QLatin1String(KelpDocument::DateTimeFormat)));
-        case QMetaType::QVariantList:
-            return array(depth, v.toList());
-        case QMetaType::QVariantMap:
-            return members(depth, v.toMap());
-        default:
-            return false;
-        }
-    }
-
-    bool array(int depth, const QVariantList &items)
-    {
-        open(depth, "array");
-        if (items.isEmpty()) {
-            empty(depth + 1, "data");
-        } else {
-            open(depth + 1, "data");
-            for (const QVariant &item : items) {
-                if (!value(depth + 2, item))
-                    return false;
-            }
-            close(depth + 1, "data");
-        }
-        close(depth, "array");
-        return true;
-    }
-
-    bool members(int depth, const QVariantMap &map)
-    {
-        if (map.isEmpty()) {
-            empty(depth, "struct");
-            return true;
-        }
-        open(depth, "struct");
-        for (auto it = map.cbegin(); it != map.cend(); ++it) {
-            open(depth + 1, "member");
-            if (!element(depth + 2, "name", it.key()) || !value(depth + 2, it.value()))
-                return false;
-            close(depth + 1, "member");
-        }
-        close(depth, "struct");
-        return true;
-    }
-
-    // QByteArray::append() takes the general insertion path, which costs more than a
-    // large result's whole text; the document grows here by doubling instead.
-    Writer &put(QByteArrayView text)
-    {
-        if (size + text.size() > out.size())
-            out.resize(std::max(2 * out.size(), size + text.size()));
-        std::memcpy(out.data() + size, text.data(), size_t(text.size()));
-        size += text.size();
-        return *this;
-    }
-
-    void indent(int depth)
-    {
-        static constexpr char Blanks[] = "                                ";
-        constexpr int Width = sizeof Blanks - 1;
-        for (; depth > Width; depth -= Width)
-            put(QByteArrayView(Blanks, Width));
-        put(QByteArrayView(Blanks, depth));
-    }
-
-    QByteArray &out;
-    qsizetype size = 0;
-};
-
 } // namespace
 
-bool KelpPlainXml::readCall(const QByteArray &body, QString *method, QVariantList *args)
+bool KelpPlainReader::readCall(const QByteArray &body, QString *method, QVariantList *args)
 {
     return Reader(body).call(method, args);
-}
-
-bool KelpPlainXml::writeResponse(const QVariant &result, QByteArray *document)
-{
-    Writer writer(document);
-    writer.open(0, "methodResponse");
-    if (!writer.params(1, result.isValid() ? QVariantList { result } : QVariantList()))
-        return false;
-    writer.close(0, "methodResponse");
-    writer.finish();
-    return true;
-}
-
-bool KelpPlainXml::writeCall(const QString &method, const QVariantList &args, QByteArray *document)
-{
-    Writer writer(document);
-    writer.open(0, "methodCall");
-    if (!writer.element(1, "methodName", method) || !writer.params(1, args))
-        return false;
-    writer.close(0, "methodCall");
-    writer.finish();
-    return true;
-}
-
-QVariant KelpPlainXml::scalarValue(const QString &type, const QString &text)
-{
-    if (type == QLatin1String("string"))
-        return text;
-    if (type == QLatin1String("i4") || type == QLatin1String("int"))
-        return text.toInt(nullptr, 10);
-    if (type == QLatin1String("double"))
-        return text.toDouble();
-    if (type == QLatin1String("boolean"))
-        return text.toLower() == QLatin1String("true") || text == QLatin1String("1");
-    if (type == QLatin1String("base64")) {
-        // Not null either, for the same reason as strings.
-        const QByteArray bytes = QByteArray::fromBase64(text.toLatin1());
-        return bytes.isNull() ? QByteArray("") : bytes;
-    }
-    if (type == QLatin1String("datetime") || type == QLatin1String("datetime.iso8601"))
-        return QDateTime::fromString(text, QLatin1String(KelpDocument::DateTimeFormat));
-    return QVariant();
 }
