@@ -166,7 +166,7 @@ int main(int argc, char *argv[])
         add(startUps, summarise(bench.run("start-up", [](TriaxController &controller) {
             controller.openPort();
         })));
-        const QString target = round % 2 ? QStringLiteral("500") : QStringLiteral("546.07");
+        const double target = round % 2 ? 500.0 : 546.07;
         add(moves, summarise(bench.run("move", [&target](TriaxController &controller) {
             controller.newWavelength(target);
         })));

@@ -91,7 +91,7 @@ public:
                 step.toWavelength = lineUse();
             });
         // As a remote client sets it: at most six significant digits.
-        controller->newWavelength(QString::number(target));
+        controller->newWavelength(target);
         const bool done = waitFor(TriaxController::State::Ready);
         step.toCompleteMs = clock.nsecsElapsed() / 1e6;
         step.toComplete = takeLineUse();

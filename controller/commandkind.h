@@ -3,29 +3,15 @@
 
 #include "serialconnection.h"
 
-#include <QLatin1String>
+#include <QByteArray>
+#include <QString>
 
-class TriaxController;
-
-// Everything the panel knows of one kind of instrument command: which
-// commands belong to it, how they go on the wire, how long the instrument is
-// given to answer, what a complete answer looks like, which handler reads the
-// answer, and what may be done when the answer is missing or not understood.
+// What the command engine knows of one command: the bytes that go on the
+// wire, how long the instrument is given to answer, what a complete answer
+// looks like, and what may be done when the answer is missing or not
+// understood.
 struct CommandKind
 {
-    enum class Match {
-        Exactly, // the command is `text`
-        StartsWith, // the command begins with `text`
-        ByteEscape, // a backslash and one to three digits 1 to 9
-        LetterCommand, // the first character is one of the controller's commandLetters
-        Anything,
-    };
-    enum class Framing {
-        Byte, // the one byte the escape stands for
-        NulTerminated, // the characters and a NUL
-        CarriageReturn, // the characters and "\r"
-        Bare, // the characters alone
-    };
     enum class Role {
         // A step of the wake-up sequence: when it gets no answer at all the
         // instrument is not there to be woken up.
@@ -44,17 +30,17 @@ struct CommandKind
     // understands. The reception may then end before waitMs, once the line
     // has gone quiet (the answer gap). Kinds without one always wait waitMs.
     using Shape = SerialConnection::AnswerShape;
-    // Reads the answer to the command at the head of the queue; returns
-    // whether the answer was understood.
-    using Parser = bool (TriaxController::*)();
 
-    Match match;
-    QLatin1String text;
-    Framing framing;
+    QByteArray wire;
     int waitMs;
     Shape shape;
-    Parser parser;
     Role role;
+    // What follows up a motion whose acknowledgement was lost: the query
+    // that polls the motor.
+    QString followUp;
+    // The debug line for a reception that is empty; the line is flushed
+    // after it, so that stray bytes of a late answer cannot pass for the next.
+    const char *unanswered;
 };
 
 #endif

@@ -1,22 +1,76 @@
 #include "triaxcontroller.h"
 
+#include "commandengine.h"
 #include "serialconnection.h"
+#include "triaxlimits.h"
+#include "triaxprotocol.h"
 
 #include <QDebug>
+#include <QLocale>
+
+namespace {
+
+using Reading = TriaxProtocol::Reading;
+
+// A number as the instrument is sent it: as the operator typed it, when that
+// reads as the same number in the instrument's notation, else as the
+// operator would type it, with at most six significant digits and no
+// trailing zeros.
+QString spelled(double value, const QString &typed)
+{
+    bool ok = false;
+    if (!typed.isEmpty() && QLocale::c().toDouble(typed, &ok) == value && ok)
+        return typed;
+    return QString::number(value, 'g', 6);
+}
+
+QString spelled(int value, const QString &typed)
+{
+    bool ok = false;
+    if (!typed.isEmpty() && QLocale::c().toInt(typed, &ok) == value && ok)
+        return typed;
+    return QString::number(value);
+}
+
+// Why a request is refused, empty when it is taken.
+template<typename T>
+QString refusal(const TriaxLimit<T> &limit, T value, const QString &written, bool ready)
+{
+    const QString unit = *limit.unit ? QLatin1Char(' ') + QLatin1String(limit.unit) : QString();
+    const QString request = QStringLiteral("%1 %2%3").arg(QLatin1String(limit.name), written, unit);
+    if (!ready)
+        return QStringLiteral("%1 refused: the instrument is not ready").arg(request);
+    if (!limit.admits(value)) {
+        return QStringLiteral("%1 refused: outside %2 to %3%4, %5")
+            .arg(request)
+            .arg(limit.minimum)
+            .arg(limit.maximum)
+            .arg(unit, QLatin1String(limit.reason));
+    }
+    return QString();
+}
+
+} // namespace
 
 TriaxController::TriaxController(const QString &device, QObject *parent)
     : QObject(parent)
-    , commandLetters { u'B', u'C', u'F', u'G', u'H', u'g', u'h', u'i', u'j', u'k', u'W', u'X', u'a',
-        u'b', u'c', u'd', u'e', u'f', u'Z' }
-    , m_statusText(statusText(State::Closed))
-{
     // 19200 baud, 8 data bits, one stop bit, no parity, no flow control,
     // polling. The port stays closed until someone connects.
-    serial = std::make_unique<SerialConnection>(device, 19200, 8, 0, 0, 0, 0);
-
-    connect(this, &TriaxController::checkQueue, this, &TriaxController::readCommandQueue);
-    connect(serial.get(), &SerialConnection::endReception, this, &TriaxController::messageReceived);
+    , serial(std::make_unique<SerialConnection>(device, 19200, 8, 0, 0, 0, 0))
+    , engine(std::make_unique<CommandEngine>(serial.get(), TriaxProtocol::kindOf,
+          [this](const QString &head, const QByteArray &received) {
+              return readAnswer(head, received);
+          }))
+    , m_statusText(statusText(State::Closed))
+{
     connect(serial.get(), &SerialConnection::portLost, this, &TriaxController::portLost);
+    connect(engine.get(), &CommandEngine::setAnswered, this, &TriaxController::readBackAnswered);
+    connect(engine.get(), &CommandEngine::motionUnconfirmed, this, &TriaxController::showMotorBusy);
+    connect(engine.get(), &CommandEngine::gaveUp, this,
+        [this](const QString &line) { setFault(State::NoAnswer, line); });
+    connect(engine.get(), &CommandEngine::warningLogged, this, &TriaxController::warningLogged);
+    connect(engine.get(), &CommandEngine::exchangeTraced, this, &TriaxController::exchangeTraced);
+    connect(engine.get(), &CommandEngine::checkQueue, this, &TriaxController::checkQueue);
 }
 
 TriaxController::~TriaxController() = default;
@@ -47,9 +101,19 @@ QString TriaxController::devicePath() const
     return serial->devicePath();
 }
 
+bool TriaxController::isVerbose() const
+{
+    return engine->isVerbose();
+}
+
 void TriaxController::setVerbose(bool on)
 {
-    verbose = on;
+    engine->setVerbose(on);
+}
+
+QList<QString> TriaxController::queuedCommands() const
+{
+    return engine->queuedCommands();
 }
 
 void TriaxController::setAnswerGap(int milliseconds)
@@ -82,28 +146,224 @@ void TriaxController::warn(const QString &line)
     emit warningLogged(line);
 }
 
-void TriaxController::trace(const QString &line)
+void TriaxController::openPort()
 {
-    qDebug("%s", qPrintable(line));
-    emit exchangeTraced(line);
+    const int opened = serial->openPort();
+    if (opened == 1) {
+        // Whatever the last connection ended with no longer holds.
+        setState(State::WakingUp);
+        engine->queueCommand(TriaxProtocol::wakeUpCommand());
+        return;
+    }
+    // Not opened, the link's reason is the status until the next try; open
+    // already, the state tells how the instrument is, and stays.
+    const QString line
+        = QStringLiteral("serial port %1: %2").arg(serial->devicePath(), serial->statusMsg);
+    if (opened == 0)
+        setFault(State::OpenFailed, line, serial->statusMsg);
+    else
+        warn(line);
+}
+
+void TriaxController::closePort()
+{
+    engine->forgetSets();
+    setState(State::Closed);
+    serial->closePort();
+}
+
+bool TriaxController::setDevicePath(const QString &path)
+{
+    if (path == serial->devicePath())
+        return true;
+    if (!serial->setDevicePath(path))
+        return false;
+    emit devicePathChanged(path);
+    return true;
+}
+
+void TriaxController::portLost(const QString &reason)
+{
+    engine->dropQueue();
+    setFault(State::PortLost,
+        QStringLiteral("serial port %1 lost: %2").arg(serial->devicePath(), reason));
+}
+
+QString TriaxController::newWavelength(double nanometres, const QString &typed)
+{
+    const QString written = spelled(nanometres, typed);
+    const QString refused = refusal(TriaxLimits::wavelength, nanometres, written, ready());
+    if (!refused.isEmpty())
+        return refused;
+    emit wavelengthRequested(written);
+    askedForMotion();
+    engine->queueCommand(TriaxProtocol::wavelengthCommand(written));
+    return QString();
+}
+
+QString TriaxController::moveRelative(int steps, const QString &typed)
+{
+    const QString written = spelled(steps, typed);
+    const QString refused = refusal(TriaxLimits::relativeMove, steps, written, ready());
+    if (!refused.isEmpty())
+        return refused;
+    emit moveRequested(written);
+    askedForMotion();
+    engine->queueCommand(TriaxProtocol::relativeMoveCommand(written));
+    return QString();
+}
+
+QString TriaxController::newInSlit(int width, const QString &typed)
+{
+    const QString written = spelled(width, typed);
+    const QString refused = refusal(TriaxLimits::slit, width, written, ready());
+    if (!refused.isEmpty())
+        return refused;
+    emit inSlitRequested(written);
+    askedForMotion();
+    engine->queueCommand(
+        TriaxProtocol::slitMoveCommand(TriaxProtocol::Slit::Entrance, width - inSlitSteps()));
+    return QString();
+}
+
+QString TriaxController::newOutSlit(int width, const QString &typed)
+{
+    const QString written = spelled(width, typed);
+    const QString refused = refusal(TriaxLimits::slit, width, written, ready());
+    if (!refused.isEmpty())
+        return refused;
+    emit outSlitRequested(written);
+    askedForMotion();
+    engine->queueCommand(
+        TriaxProtocol::slitMoveCommand(TriaxProtocol::Slit::Exit, width - outSlitSteps()));
+    return QString();
+}
+
+QString TriaxController::changeGrating(int index)
+{
+    const QString refused = refusal(TriaxLimits::grating, index, QString::number(index), ready());
+    if (refused.isEmpty())
+        selectGrating(index);
+    return refused;
+}
+
+void TriaxController::sendCLICommand(const QString &typed)
+{
+    // An empty command would write nothing and so never get a reception; at
+    // the head of the queue it would hold every later command back for good.
+    if (!typed.isEmpty())
+        engine->queueTyped(typed);
+}
+
+// A motion asked for leaves ready at once, before the instrument has seen
+// the command, so that no second motion is asked for meanwhile.
+void TriaxController::askedForMotion()
+{
+    showMotorBusy(true);
+}
+
+void TriaxController::selectGrating(int index)
+{
+    askedForMotion();
+    m_grating = index;
+    emit gratingChanged(index);
+    engine->queueCommand(TriaxProtocol::gratingCommand(index));
+}
+
+// A quiet motion leaves the panel open, and a panel already locked by
+// another motion stays locked.
+void TriaxController::showMotorBusy(bool quiet)
+{
+    if (!quiet)
+        setState(State::Busy);
+    else if (m_state == State::Ready || m_state == State::ReadingBack)
+        setState(State::Moving);
+}
+
+// The instrument is ready, after its wake-up or a motion: it shows the
+// values it now has.
+void TriaxController::becameReady(bool afterMotion)
+{
+    using After = TriaxProtocol::ReadBackAfter;
+    engine->queueSet(TriaxProtocol::readBack(afterMotion ? After::Motion : After::WakeUp));
+    setState(State::ReadingBack);
 }
 
 // The read-back is complete once the answer to its last command has been
-// handled; positions count as in commandQueue's bookkeeping.
-void TriaxController::queueReadBack(const QList<QString> &commands)
+// handled.
+void TriaxController::readBackAnswered()
 {
-    commandQueue.append(commands);
-    readBackEnds.append(headPosition + commandQueue.size() - 1);
-}
-
-// Called as the head is taken off the queue, answered.
-void TriaxController::endReadBack()
-{
-    if (readBackEnds.isEmpty() || readBackEnds.constFirst() != headPosition)
-        return;
-    readBackEnds.removeFirst();
     ++m_readBacks;
     emit readBackCompleted(m_readBacks);
-    if (readBackEnds.isEmpty() && m_state == State::ReadingBack)
+    if (!engine->setsPending() && m_state == State::ReadingBack)
         setState(State::Ready);
+}
+
+bool TriaxController::readAnswer(const QString &head, const QByteArray &received)
+{
+    using Meaning = Reading::Meaning;
+    const Reading reading = TriaxProtocol::read(head, received);
+    switch (reading.meaning) {
+    case Meaning::NotUnderstood:
+        // The link's own text for a reception without an answer is no strange
+        // answer: the silence is told once, by the warning that gives up.
+        if (reading.complaint && !received.startsWith("RX_ERROR: "))
+            qDebug("%s", reading.complaint);
+        return false;
+    case Meaning::Other:
+        if (engine->isVerbose()) {
+            const qint64 elapsed = engine->elapsedSinceSent();
+            engine->trace(QStringLiteral("tx: \"%1\" rx: \"%2\"      elapsed time (ms): %3 ")
+                              .arg(QString(head).remove(u'\r'),
+                                  TriaxProtocol::answerText(received).remove(u'\r'))
+                              .arg(elapsed));
+        }
+        break;
+    case Meaning::Next:
+        engine->queueCommand(reading.text);
+        break;
+    case Meaning::Awake:
+        becameReady(false);
+        break;
+    case Meaning::MotionTaken:
+    case Meaning::QuietMotionTaken:
+        // Polled until the motor stops.
+        showMotorBusy(reading.meaning == Meaning::QuietMotionTaken);
+        engine->queueCommand(TriaxProtocol::pollCommand());
+        break;
+    case Meaning::StillMoving:
+        engine->queueCommand(TriaxProtocol::pollCommand());
+        break;
+    case Meaning::MotionEnded:
+        becameReady(true);
+        break;
+    case Meaning::Position:
+        m_positionText = reading.text;
+        emit positionChanged(m_positionText);
+        break;
+    case Meaning::Wavelength:
+        m_wavelengthText = reading.text;
+        emit wavelengthChanged(m_wavelengthText);
+        break;
+    case Meaning::InSlit:
+        m_inSlitText = reading.text;
+        emit inSlitChanged(m_inSlitText);
+        break;
+    case Meaning::OutSlit:
+        m_outSlitText = reading.text;
+        emit outSlitChanged(m_outSlitText);
+        break;
+    case Meaning::Grating: {
+        // An instrument found on another grating than the one last asked for
+        // gets that grating selected once more, and the panel's choice and
+        // the instrument agree from then on.
+        const int found = reading.text.toInt();
+        if (found != m_grating)
+            selectGrating(found);
+        else
+            emit gratingChanged(found);
+        break;
+    }
+    }
+    return true;
 }

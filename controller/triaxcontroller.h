@@ -1,21 +1,21 @@
 #ifndef TRIAXCONTROLLER_H
 #define TRIAXCONTROLLER_H
 
-#include <QChar>
-#include <QElapsedTimer>
+#include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QString>
 
 #include <memory>
 
+class CommandEngine;
 class SerialConnection;
-struct CommandKind;
 
-// The instrument as the rest of the program knows it: the serial link, the
-// command queue, the parsers of the instrument's answers and what they last
-// reported. Commands go out strictly one at a time from commandQueue;
-// element 0 is the command in flight or the next one to send.
+// The instrument as the rest of the program knows it: its state, the values
+// it last reported, and the requests it takes. Each request is checked here,
+// against the state and the limits of TriaxLimits, and answers why it was
+// refused, or nothing when it was taken; the command engine sends what it
+// queues, and the instrument's protocol reads the answers.
 //
 // The window, the remote methods and the headless server are faces of this
 // one object: they read its state and values and ask it for actions, and it
@@ -49,10 +49,10 @@ public:
     // While the instrument is silent, the port lost or not opened: the
     // warning line that said why. Empty in every other state.
     QString faultReason() const { return m_faultReason; }
-    // 1 while the instrument is initialised and takes a new motion; 0 from
-    // the moment a motion is asked for until the motor has stopped, so it
-    // turns 1 before the values have been read back.
-    int ready() const { return m_ready; }
+    // 1 while the instrument is initialised and takes a new motion: reading
+    // back or ready. 0 from the moment a motion is asked for until the motor
+    // has stopped, so it turns 1 before the values have been read back.
+    int ready() const { return m_state == State::ReadingBack || m_state == State::Ready; }
     // Grows by one each time a complete set of values has been read back,
     // after the start-up and after every motion.
     int readBacks() const { return m_readBacks; }
@@ -71,9 +71,9 @@ public:
     int grating() const { return m_grating; }
 
     QString devicePath() const;
-    bool isVerbose() const { return verbose; }
+    bool isVerbose() const;
     // What waits to go out, the command in flight first.
-    QList<QString> queuedCommands() const { return commandQueue; }
+    QList<QString> queuedCommands() const;
 
 Q_SIGNALS:
     void stateChanged(TriaxController::State state);
@@ -92,6 +92,8 @@ Q_SIGNALS:
     void moveRequested(const QString &steps);
     void inSlitRequested(const QString &width);
     void outSlitRequested(const QString &width);
+    // The queue was asked to send its next command, after a command was
+    // queued or an answer handled; whatever could go out has gone by then.
     void checkQueue();
     // Every warning line and, in verbose mode, every traced exchange, as
     // written to the standard error: a view can show them to an operator who
@@ -107,15 +109,18 @@ public Q_SLOTS:
     // The device the next openPort() opens. Refused, returning false, while
     // the port is open: the instrument keeps the line it is on.
     bool setDevicePath(const QString &path);
-    // The texts go to the instrument as given: the wavelength in nm with a
-    // point for decimals, the steps and widths as whole numbers.
-    void newWavelength(const QString &text);
-    void moveRelative(const QString &steps);
+    // The requests: each is taken only while the instrument is ready and
+    // within its limit, and returns why not, or an empty text when taken.
+    // typed is the number as the operator typed it: the instrument is sent
+    // it as typed when it reads as the same number, else as the operator
+    // would type it, 546.07 as 546.07 and 1234.5678 as 1234.57.
+    QString newWavelength(double nanometres, const QString &typed = QString());
+    QString moveRelative(int steps, const QString &typed = QString());
     // Slits are given as absolute widths and moved relative to the last
     // width read back.
-    void newInSlit(const QString &width);
-    void newOutSlit(const QString &width);
-    void changeGrating(int index);
+    QString newInSlit(int width, const QString &typed = QString());
+    QString newOutSlit(int width, const QString &typed = QString());
+    QString changeGrating(int index);
     // A command typed by the operator, sent as it is and never repeated.
     void sendCLICommand(const QString &typed);
     // Traces every exchange on the debug output.
@@ -125,98 +130,30 @@ public Q_SLOTS:
     // always waits it out.
     void setAnswerGap(int milliseconds);
 
-private Q_SLOTS:
-    void readCommandQueue();
-    void messageReceived();
-    void portLost(const QString &reason);
-
 private:
-    friend class TestAnswers;
-
-    void queueCommand(const QString &command);
+    void portLost(const QString &reason);
     void setState(State state, const QString &text = QString(), const QString &reason = QString());
     void setFault(State state, const QString &reason, const QString &text = QString());
     void warn(const QString &line);
-    void trace(const QString &line);
+    bool readAnswer(const QString &head, const QByteArray &received);
+    void becameReady(bool afterMotion);
+    void readBackAnswered();
     void askedForMotion();
-    void queueReadBack(const QList<QString> &commands);
-    void endReadBack();
-
-    const CommandKind &kindOf(const QString &command) const;
-    void transmit(const QString &head, const CommandKind &kind);
-    bool headIsTyped() const;
-    enum class Misfire { Ignore, AskAgain, FollowUp, GiveUp };
-    Misfire handleMisfire(const QString &head, const CommandKind &kind, bool typed);
+    void selectGrating(int index);
     void showMotorBusy(bool quiet = false);
-    void showNoAnswer(const QString &head);
-    void dropQueue();
-
-    // Answer parsers, one per kind of head command. Each runs while its
-    // command is still at the head of the queue, may append follow-ups, and
-    // leaves removing the head and sending the next command to the dispatch.
-    // Each returns whether it understood the answer.
-    bool parseSPACE();
-    bool parseO2000();
-    bool parse247();
-    bool parseA();
-    bool parseE();
-    bool parseF();
-    bool parseH();
-    bool parseZ61();
-    bool parseZ62();
-    bool parseZ452();
-    bool parseZ451();
-    bool parseReadSlitPosition();
-    bool parseNewSlitPosition();
-    bool parseDEFAULT();
-
-    void captureAnswer();
-    void captureAnswerHead();
-    char receivedByte(int index) const;
-    void reportStrangeAnswer(const char *line) const;
-    bool motionAccepted(const char *strangeResult);
-    QString takeCarriageReturnsFromHead();
-    QString takeCarriageReturns();
-    qint64 elapsedSinceSent() const;
 
     std::unique_ptr<SerialConnection> serial;
-    QList<QString> commandQueue;
-    // First characters of the commands that end with a carriage return.
-    QList<QChar> commandLetters;
-    QElapsedTimer stopwatch;
-    bool verbose = false;
+    std::unique_ptr<CommandEngine> engine;
 
     State m_state = State::Closed;
     QString m_statusText;
     QString m_faultReason;
-    int m_ready = 0;
     int m_readBacks = 0;
     QString m_positionText;
     QString m_wavelengthText;
     QString m_inSlitText;
     QString m_outSlitText;
     int m_grating = 0;
-
-    QChar answerHead;
-    QString currentCommand;
-    QString answer;
-
-    // Set while the head of the queue has been written and its reception is
-    // awaited, so that a command appended meanwhile does not send the head a
-    // second time.
-    bool inFlight = false;
-    // Commands count from the first one ever queued; headPosition is the
-    // count of the head. typedPositions holds the counts of the queued
-    // commands the operator typed, which are sent exactly as often as the
-    // operator asked; readBackEnds the counts of the last command of each
-    // read-back set still to be answered.
-    qint64 headPosition = 0;
-    QList<qint64> typedPositions;
-    QList<qint64> readBackEnds;
-    // How often in a row the head has been asked again.
-    int retries = 0;
-    // The next command written waits its whole time whatever its answer.
-    bool wholeWaitNext = false;
 };
 
 #endif

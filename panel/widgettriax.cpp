@@ -1,5 +1,6 @@
 #include "widgettriax.h"
 
+#include "triaxlimits.h"
 #include "ui_triax.h"
 
 #include <QCloseEvent>
@@ -62,16 +63,39 @@ void WidgetTriax::connectForm()
     connect(ui->ckbVerbose, &QCheckBox::toggled, controller, &TriaxController::setVerbose);
     connect(ui->leCommandLI, &QLineEdit::returnPressed, this,
         [this] { controller->sendCLICommand(ui->leCommandLI->text()); });
-    connect(ui->leWavelength, &QLineEdit::returnPressed, this,
-        [this] { controller->newWavelength(ui->leWavelength->text()); });
-    connect(ui->leMoveRel, &QLineEdit::returnPressed, this,
-        [this] { controller->moveRelative(ui->leMoveRel->text()); });
-    connect(ui->leInSlit, &QLineEdit::returnPressed, this,
-        [this] { controller->newInSlit(ui->leInSlit->text()); });
-    connect(ui->leOutSlit, &QLineEdit::returnPressed, this,
-        [this] { controller->newOutSlit(ui->leOutSlit->text()); });
-    connect(ui->cbGrating, &QComboBox::currentIndexChanged, controller,
-        &TriaxController::changeGrating);
+    // The validators let through only numbers in the instrument's notation,
+    // which the C locale reads.
+    connect(ui->leWavelength, &QLineEdit::returnPressed, this, [this] {
+        const QString typed = ui->leWavelength->text();
+        showRefusal(controller->newWavelength(QLocale::c().toDouble(typed), typed));
+    });
+    connect(ui->leMoveRel, &QLineEdit::returnPressed, this, [this] {
+        const QString typed = ui->leMoveRel->text();
+        showRefusal(controller->moveRelative(QLocale::c().toInt(typed), typed));
+    });
+    connect(ui->leInSlit, &QLineEdit::returnPressed, this, [this] {
+        const QString typed = ui->leInSlit->text();
+        showRefusal(controller->newInSlit(QLocale::c().toInt(typed), typed));
+    });
+    connect(ui->leOutSlit, &QLineEdit::returnPressed, this, [this] {
+        const QString typed = ui->leOutSlit->text();
+        showRefusal(controller->newOutSlit(QLocale::c().toInt(typed), typed));
+    });
+    connect(ui->cbGrating, &QComboBox::currentIndexChanged, this, [this](int index) {
+        const QString refused = controller->changeGrating(index);
+        if (refused.isEmpty())
+            return;
+        showRefusal(refused);
+        showGrating(controller->grating());
+    });
+}
+
+// A request the controller refuses says why in the log, where the operator
+// reads what the instrument did.
+void WidgetTriax::showRefusal(const QString &reason)
+{
+    if (!reason.isEmpty())
+        appendLog(reason);
 }
 
 void WidgetTriax::connectController()
@@ -103,19 +127,25 @@ void WidgetTriax::installValidators()
     QLocale instrumentLocale = QLocale::c();
     instrumentLocale.setNumberOptions(QLocale::RejectGroupSeparator);
 
-    auto *moveValidator = new QIntValidator(-10000, 10000, this);
+    using namespace TriaxLimits;
+    auto *moveValidator = new QIntValidator(relativeMove.minimum, relativeMove.maximum, this);
     moveValidator->setLocale(instrumentLocale);
     ui->leMoveRel->setValidator(moveValidator);
 
-    auto *wavelengthValidator = new QDoubleValidator(250.0, 1300.0, 2, this);
+    auto *wavelengthValidator
+        = new QDoubleValidator(wavelength.minimum, wavelength.maximum, wavelength.decimals, this);
     wavelengthValidator->setLocale(instrumentLocale);
     wavelengthValidator->setNotation(QDoubleValidator::StandardNotation);
     ui->leWavelength->setValidator(wavelengthValidator);
 
-    auto *slitValidator = new QIntValidator(0, 1400, this);
+    auto *slitValidator = new QIntValidator(slit.minimum, slit.maximum, this);
     slitValidator->setLocale(instrumentLocale);
     ui->leInSlit->setValidator(slitValidator);
     ui->leOutSlit->setValidator(slitValidator);
+    // The slits' scale, from the same limit.
+    const QString scale = QStringLiteral("size in steps\n2mm in %1 steps").arg(slit.maximum);
+    ui->leInSlit->setToolTip(QStringLiteral("in slit ") + scale);
+    ui->leOutSlit->setToolTip(QStringLiteral("out slit ") + scale);
 }
 
 // Each state has its look: idle while the port is closed or the instrument

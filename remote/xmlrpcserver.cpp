@@ -81,17 +81,6 @@ QString stateName(TriaxController::State state)
     return QString();
 }
 
-// The wavelength and slit limits are the panel's own.
-bool isWavelength(double value)
-{
-    return value >= 250.0 && value <= 1300.0;
-}
-
-bool isSlitPosition(int steps)
-{
-    return steps >= 0 && steps <= 1400;
-}
-
 } // namespace
 
 ServerXmlRPC::ServerXmlRPC(TriaxController *controller, int port, QObject *parent)
@@ -207,16 +196,12 @@ double ServerXmlRPC::getWavelength()
 
 void ServerXmlRPC::setWavelength(double wavelength)
 {
-    // As the operator would type it: at most six significant digits, no
-    // trailing zeros, 546.07 as 546.07 and 1234.5678 as 1234.57.
-    if (controller->ready() && isWavelength(wavelength))
-        controller->newWavelength(QString::number(wavelength, 'g', 6));
+    controller->newWavelength(wavelength);
 }
 
 void ServerXmlRPC::moveRelative(int steps)
 {
-    if (controller->ready())
-        controller->moveRelative(QString::number(steps));
+    controller->moveRelative(steps);
 }
 
 int ServerXmlRPC::getInSlit()
@@ -226,8 +211,7 @@ int ServerXmlRPC::getInSlit()
 
 void ServerXmlRPC::setInSlit(int steps)
 {
-    if (controller->ready() && isSlitPosition(steps))
-        controller->newInSlit(QString::number(steps));
+    controller->newInSlit(steps);
 }
 
 int ServerXmlRPC::getOutSlit()
@@ -237,8 +221,7 @@ int ServerXmlRPC::getOutSlit()
 
 void ServerXmlRPC::setOutSlit(int steps)
 {
-    if (controller->ready() && isSlitPosition(steps))
-        controller->newOutSlit(QString::number(steps));
+    controller->newOutSlit(steps);
 }
 
 int ServerXmlRPC::getGrating()
@@ -249,8 +232,7 @@ int ServerXmlRPC::getGrating()
 void ServerXmlRPC::setGrating(int index)
 {
     qDebug("%d", controller->ready());
-    if (controller->ready() && index >= 0 && index <= 2)
-        controller->changeGrating(index);
+    controller->changeGrating(index);
 }
 
 QVariantList ServerXmlRPC::__dir__()

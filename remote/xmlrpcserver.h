@@ -12,12 +12,11 @@ struct RemoteAccess;
 class TriaxController;
 
 // The instrument as network clients see it. Each remote method is a slot that
-// either reads the controller's last known instrument values or asks it for
-// what the operator would do, with the value as the operator would have typed
-// it, so remote requests take exactly the operator's command path. Setters
-// only queue work and answer at once; a request that is not allowed (not
-// ready, out of range) changes nothing and answers normally. Clients learn the
-// outcome through status() and the getters.
+// either reads the controller's last known instrument values or hands it the
+// request, which the controller checks as it checks the operator's. Setters
+// only queue work and answer at once; a request the controller refuses (not
+// ready, out of its limits) changes nothing and answers normally. Clients
+// learn the outcome through status() and the getters.
 class ServerXmlRPC : public QObject
 {
     Q_OBJECT

@@ -1,6 +1,9 @@
 #include "monochromatorclass.h"
 
 #include "monochromator.h"
+#include "triaxlimits.h"
+
+#include <QByteArray>
 
 namespace {
 
@@ -104,6 +107,15 @@ Tango::Attr *withProperties(Tango::Attr *attribute, const Presentation &shown,
     return attribute;
 }
 
+// Tango itself then refuses what the panel would refuse.
+template<typename T>
+Tango::Attr *withProperties(
+    Tango::Attr *attribute, const Presentation &shown, const TriaxLimit<T> &limit)
+{
+    return withProperties(attribute, shown, QByteArray::number(limit.minimum).constData(),
+        QByteArray::number(limit.maximum).constData());
+}
+
 } // namespace
 
 MonochromatorClass::MonochromatorClass(std::string name)
@@ -130,23 +142,23 @@ void MonochromatorClass::attribute_factory(std::vector<Tango::Attr *> &attribute
         new MonochromatorAttribute("Wavelength", Tango::DEV_DOUBLE, &Monochromator::readWavelength,
             &Monochromator::writeWavelength),
         { "Wavelength", "Wavelength the grating is set to, as read back", "nm", "1e-9", "%7.2f" },
-        "250", "1300"));
+        TriaxLimits::wavelength));
     attributes.push_back(withProperties(
         new MonochromatorAttribute("Position", Tango::DEV_LONG, &Monochromator::readPosition),
         { "Drive position", "Position of the grating drive, as read back", "steps", "", "%d" }));
     attributes.push_back(
         withProperties(new MonochromatorAttribute("EntranceSlit", Tango::DEV_LONG,
                            &Monochromator::readEntranceSlit, &Monochromator::writeEntranceSlit),
-            { "Entrance slit", "Entrance slit position, as read back", "steps", "", "%d" }, "0",
-            "1400"));
-    attributes.push_back(
-        withProperties(new MonochromatorAttribute("ExitSlit", Tango::DEV_LONG,
-                           &Monochromator::readExitSlit, &Monochromator::writeExitSlit),
-            { "Exit slit", "Exit slit position, as read back", "steps", "", "%d" }, "0", "1400"));
+            { "Entrance slit", "Entrance slit position, as read back", "steps", "", "%d" },
+            TriaxLimits::slit));
+    attributes.push_back(withProperties(
+        new MonochromatorAttribute("ExitSlit", Tango::DEV_LONG, &Monochromator::readExitSlit,
+            &Monochromator::writeExitSlit),
+        { "Exit slit", "Exit slit position, as read back", "steps", "", "%d" }, TriaxLimits::slit));
     attributes.push_back(
         withProperties(new MonochromatorAttribute("Grating", Tango::DEV_SHORT,
                            &Monochromator::readGrating, &Monochromator::writeGrating),
-            { "Grating", "Grating in use: 0, 1 or 2", "", "", "%d" }, "0", "2"));
+            { "Grating", "Grating in use: 0, 1 or 2", "", "", "%d" }, TriaxLimits::grating));
 }
 
 void MonochromatorClass::command_factory()

@@ -1,385 +1,274 @@
 #include "debuglog.h"
 #include "pseudoterminal.h"
-#include "serialconnection.h"
 #include "triaxcontroller.h"
+#include "triaxprotocol.h"
 
+#include <QRegularExpression>
 #include <QTest>
-#include <QTimer>
 
 #include <memory>
 
-// Answers handed to the controller's dispatch as the serial link would
-// deliver them, for the answers a well-behaved instrument never gives.
+using Meaning = TriaxProtocol::Reading::Meaning;
+Q_DECLARE_METATYPE(Meaning)
+
+// The instrument's protocol as a table of answers and what they say,
+// including the answers a well-behaved instrument never gives; and the
+// controller's own dealings with the line that the simulator cannot provoke.
 class TestAnswers : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
-
-    void followUpsAndDiagnostics_data();
-    void followUpsAndDiagnostics();
-    void readBacksRecordValues_data();
-    void readBacksRecordValues();
-    void readBackIsCountedWhenComplete();
-    void relativeMoveLeavesThePanelOpen();
-    void gratingReadBackSelectsTheGratingOnce();
-    void emptyReceptionsLetTheQueueRest();
-    void verboseTrace();
-    void commandsGoOutInTheirFraming_data();
-    void commandsGoOutInTheirFraming();
-    void connectSendsOneSpaceOnce();
-    void noDoubleTransmission();
-    void closeKeepsTheQueue();
+    void readings_data();
+    void readings();
+    void framing_data();
+    void framing();
+    void requestsAreCheckedAndSpelled();
+    void verboseTracesWhatItReads();
+    void requestsDuringAFlightGoOutOnce();
 
 private:
-    // Puts `head` at the front of the queue and delivers `received` as its
-    // reception; returns the debug lines, then the warnings, written meanwhile.
-    QStringList deliver(const QString &head, const QByteArray &received);
+    // A controller on a pseudo-terminal, woken up and reading back, its
+    // first read-back command in flight.
+    void wakeUp();
+    // Answers the read-back commands after the first.
+    void answerReadBack();
 
     std::unique_ptr<PseudoTerminal> instrument;
     std::unique_ptr<TriaxController> triax;
 };
 
-void TestAnswers::init()
+void TestAnswers::readings_data()
 {
-    instrument = std::make_unique<PseudoTerminal>();
-    QVERIFY(instrument->isValid());
-    triax = std::make_unique<TriaxController>(instrument->devicePath());
-    // Follow-ups really go out; nobody answers them within a test.
-    QCOMPARE(triax->serial->openPort(), 1);
-}
-
-void TestAnswers::cleanup()
-{
-    triax.reset();
-    instrument.reset();
-}
-
-QStringList TestAnswers::deliver(const QString &head, const QByteArray &received)
-{
-    const DebugLog log;
-    triax->commandQueue = { head };
-    triax->serial->rxMsg = received;
-    emit triax->serial->endReception();
-    return log.lines() + log.warnings();
-}
-
-void TestAnswers::followUpsAndDiagnostics_data()
-{
-    QTest::addColumn<QString>("head");
+    QTest::addColumn<QString>("command");
     QTest::addColumn<QByteArray>("received");
-    QTest::addColumn<QList<QString>>("queued");
-    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<Meaning>("meaning");
+    QTest::addColumn<QString>("text"); // the follow-up, or the value recorded
+    QTest::addColumn<QString>("complaint");
 
     const QByteArray noAnswer("RX_ERROR: empty answer/timeout ?");
-    const QList<QString> nothing;
-    const QStringList silent;
-
-    QTest::newRow("space, other") << " " << QByteArray("x") << nothing << silent;
-    QTest::newRow("space, no instrument")
-        << " " << noAnswer << nothing
-        << QStringList { "instrument: no answer to \" \" after 1 try, last reception "
-                         "\"RX_ERROR: empty answer/timeout ?\"" };
-    QTest::newRow("O2000, other") << "O2000" << QByteArray("o") << nothing << silent;
-    QTest::newRow("autobaud, other")
-        << "\\247" << QByteArray("x") << nothing
-        << QStringList { "<247> returned <> '=' so... autobaud again (counter++)" };
-    QTest::newRow("A, other") << "A" << QByteArray("=") << nothing
-                              << QStringList { "A returned strange result <> 'o' !" };
-    // A query not understood stays at the head and is asked again.
-    const QList<QString> again { "E" };
-    QTest::newRow("E, o alone") << "E" << QByteArray("o") << again
-                                << QStringList { "E returned strange result <> 'o[q,z]' !" };
-    QTest::newRow("E, other") << "E" << QByteArray("x") << again
-                              << QStringList { "E returned strange result <> 'o' !" };
-    QTest::newRow("E, no answer") << "E" << noAnswer << again << silent;
-    QTest::newRow("F taken") << "F0,100" << QByteArray("o") << QList<QString> { "E" } << silent;
-    // A motion not acknowledged may have started all the same: the motor is
-    // polled, the command itself never sent again.
-    const QList<QString> poll { "E" };
-    QTest::newRow("F refused") << "F0,100" << QByteArray("b") << poll
-                               << QStringList { "F returned strange result <> 'o' !",
-                                      "instrument: \"F0,100\" not acknowledged (answer \"b\"); "
-                                      "polling the motor" };
-    QTest::newRow("Z61 refused")
-        << "Z61,0,546.07" << noAnswer << poll
-        << QStringList { "instrument: \"Z61,0,546.07\" not acknowledged (answer \"RX_ERROR: empty "
-                         "answer/timeout ?\"); polling the motor" };
-    QTest::newRow("Z451 refused") << "Z451,0,0,0,2" << QByteArray("#\r?") << poll
-                                  << QStringList { "Z451 returned strange result <> 'o' !",
-                                         "instrument: \"Z451,0,0,0,2\" not acknowledged (answer "
-                                         "\"#\\x0d?\"); polling the motor" };
-    QTest::newRow("k refused") << "k0,2,-5" << QByteArray("b") << poll
-                               << QStringList { "k returned strange result <> 'o' !",
-                                      "instrument: \"k0,2,-5\" not acknowledged (answer \"b\"); "
-                                      "polling the motor" };
-    QTest::newRow("typed G, quiet") << "G1" << QByteArray("o") << nothing << silent;
-    QTest::newRow("byte escape answered") << "\\248" << QByteArray("x") << nothing << silent;
-}
-
-void TestAnswers::followUpsAndDiagnostics()
-{
-    QFETCH(QString, head);
-    QFETCH(QByteArray, received);
-    QFETCH(QList<QString>, queued);
-    QFETCH(QStringList, lines);
-
-    QCOMPARE(deliver(head, received), lines);
-    QCOMPARE(triax->commandQueue, queued);
-    if (queued.value(0) != head)
-        QCOMPARE(triax->currentCommand, head);
-}
-
-void TestAnswers::readBacksRecordValues_data()
-{
-    QTest::addColumn<QString>("head");
-    QTest::addColumn<QByteArray>("received");
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<QString>("recorded"); // "-" when nothing must be recorded
-
-    QTest::newRow("position, five digits kept") << "H0" << QByteArray("o123456") << "position"
-                                                << "12345";
-    QTest::newRow("position, no o") << "H0" << QByteArray("123") << "position"
-                                    << "-";
-    QTest::newRow("wavelength cut to two decimals")
-        << "Z62,0" << QByteArray("o546.0799\r") << "wavelength"
-        << "546.07";
-    QTest::newRow("wavelength needs a third decimal")
-        << "Z62,0" << QByteArray("o546.07") << "wavelength"
-        << "-";
-    QTest::newRow("entrance slit") << "j0,0" << QByteArray("o12") << "inSlit"
-                                   << "12";
-    QTest::newRow("exit slit") << "j0,2\r" << QByteArray("o0700") << "outSlit"
-                               << "0700";
-    QTest::newRow("slit 1 does not exist") << "j0,1" << QByteArray("o0700") << "outSlit"
-                                           << "-";
-    QTest::newRow("answer stops at NUL") << "H0"
-                                         << QByteArray("o1\0"
-                                                       "99",
-                                                5)
-                                         << "position"
-                                         << "1";
-}
-
-void TestAnswers::readBacksRecordValues()
-{
-    QFETCH(QString, head);
-    QFETCH(QByteArray, received);
-    QFETCH(QString, value);
-    QFETCH(QString, recorded);
-
-    deliver(head, received);
-    const QMap<QString, QPair<QString, int>> values {
-        { QStringLiteral("position"), { triax->positionText(), triax->position() } },
-        { QStringLiteral("wavelength"), { triax->wavelengthText(), 0 } },
-        { QStringLiteral("inSlit"), { triax->inSlitText(), triax->inSlitSteps() } },
-        { QStringLiteral("outSlit"), { triax->outSlitText(), triax->outSlitSteps() } },
+    const auto row = [](const char *name, const char *command, const QByteArray &received,
+                         Meaning meaning, const char *text = "", const char *complaint = "") {
+        QTest::newRow(name) << QString::fromLatin1(command) << received << meaning
+                            << QString::fromLatin1(text) << QString::fromLatin1(complaint);
     };
-    if (recorded == QLatin1String("-")) {
-        QVERIFY(values.value(value).first.isEmpty());
-    } else {
-        QCOMPARE(values.value(value).first, recorded);
-        if (value != QLatin1String("wavelength"))
-            QCOMPARE(values.value(value).second, recorded.toInt());
-    }
-    // A read-back not understood is at most asked again; nothing else is queued.
-    QVERIFY(triax->commandQueue.isEmpty() || triax->commandQueue == QList<QString> { head });
+    row("space, B", " ", "B", Meaning::Next, "O2000");
+    row("space, F", " ", "F", Meaning::Awake);
+    row("space, *", " ", "*", Meaning::Next, "\\247");
+    row("space, other", " ", "x", Meaning::NotUnderstood);
+    row("O2000, *", "O2000", "*", Meaning::Next, "A");
+    row("O2000, other", "O2000", "o", Meaning::NotUnderstood);
+    row("autobaud, =", "\\247", "=", Meaning::Next, "O2000");
+    row("autobaud, other", "\\247", "x", Meaning::NotUnderstood, "",
+        "<247> returned <> '=' so... autobaud again (counter++)");
+    row("A, o", "A", "o", Meaning::Next, " ");
+    row("A, other", "A", "=", Meaning::NotUnderstood, "", "A returned strange result <> 'o' !");
+    row("E, finished", "E", "oz", Meaning::MotionEnded);
+    row("E, moving", "E", "oq", Meaning::StillMoving);
+    row("E, o alone", "E", "o", Meaning::NotUnderstood, "",
+        "E returned strange result <> 'o[q,z]' !");
+    row("E, other", "E", "x", Meaning::NotUnderstood, "", "E returned strange result <> 'o' !");
+    row("E, no answer", "E", noAnswer, Meaning::NotUnderstood, "",
+        "E returned strange result <> 'o' !");
+    row("F taken", "F0,100", "o", Meaning::QuietMotionTaken);
+    row("F refused", "F0,100", "b", Meaning::NotUnderstood, "",
+        "F returned strange result <> 'o' !");
+    row("Z61 taken", "Z61,0,546.07", "o", Meaning::MotionTaken);
+    row("Z61 refused", "Z61,0,546.07", "#", Meaning::NotUnderstood, "",
+        "Z61 returned strange result <> 'o' !");
+    row("Z451 refused", "Z451,0,0,0,2", "#\r?", Meaning::NotUnderstood, "",
+        "Z451 returned strange result <> 'o' !");
+    row("k refused", "k0,2,-5", "b", Meaning::NotUnderstood, "",
+        "k returned strange result <> 'o' !");
+    row("position, five digits kept", "H0", "o123456", Meaning::Position, "12345");
+    row("position, no o", "H0", "123", Meaning::NotUnderstood);
+    row("position, up to NUL", "H0",
+        QByteArray("o1\0"
+                   "99",
+            5),
+        Meaning::Position, "1");
+    row("wavelength cut to two decimals", "Z62,0", "o546.0799\r", Meaning::Wavelength, "546.07");
+    row("wavelength needs a third decimal", "Z62,0", "o546.07", Meaning::NotUnderstood);
+    row("grating", "Z452,0,0,0", "o1", Meaning::Grating, "1");
+    row("entrance slit", "j0,0", "o12", Meaning::InSlit, "12");
+    row("exit slit", "j0,2", "o0700", Meaning::OutSlit, "0700");
+    row("exit slit, no digits", "j0,2", "o", Meaning::NotUnderstood);
+    row("slit 1 does not exist", "j0,1", "o0700", Meaning::Other);
+    row("typed G", "G1", "o", Meaning::Other);
+    row("byte escape", "\\248", "x", Meaning::Other);
 }
 
-// The count grows once the last command of a set has been answered, and the
-// state turns from reading back to ready only then.
-void TestAnswers::readBackIsCountedWhenComplete()
+void TestAnswers::readings()
 {
-    deliver(QStringLiteral(" "), "F");
-    QCOMPARE(triax->state(), TriaxController::State::ReadingBack);
-    QCOMPARE(triax->ready(), 1);
-    const QList<QString> readBack = triax->commandQueue;
-    QCOMPARE(readBack.size(), 5);
-    const QByteArray answers[] = { "o20000", "o500.000", "o100", "o100", "o0" };
-    for (int i = 0; i < 5; ++i) {
-        QCOMPARE(triax->readBacks(), 0);
-        triax->serial->rxMsg = answers[i];
-        emit triax->serial->endReception();
-    }
-    QCOMPARE(triax->readBacks(), 1);
-    QCOMPARE(triax->state(), TriaxController::State::Ready);
-    QCOMPARE(triax->wavelengthText(), QStringLiteral("500.00"));
-    QCOMPARE(triax->position(), 20000);
+    QFETCH(QString, command);
+    QFETCH(QByteArray, received);
+    QFETCH(Meaning, meaning);
+    QFETCH(QString, text);
+    QFETCH(QString, complaint);
+
+    const TriaxProtocol::Reading reading = TriaxProtocol::read(command, received);
+    QCOMPARE(reading.meaning, meaning);
+    QCOMPARE(reading.text, text);
+    QCOMPARE(QString::fromLatin1(reading.complaint), complaint);
+    // The answer gap ends a reception where the parser would understand it.
+    const CommandKind kind = TriaxProtocol::kindOf(command);
+    if (kind.shape)
+        QCOMPARE(kind.shape(received), meaning != Meaning::NotUnderstood);
 }
 
-void TestAnswers::relativeMoveLeavesThePanelOpen()
-{
-    deliver(QStringLiteral(" "), "F");
-    deliver(QStringLiteral("F0,100"), "o");
-    QCOMPARE(triax->commandQueue, QList<QString> { QStringLiteral("E") });
-    QCOMPARE(triax->statusText(), QStringLiteral("ready"));
-    QCOMPARE(triax->state(), TriaxController::State::Moving);
-}
-
-void TestAnswers::gratingReadBackSelectsTheGratingOnce()
-{
-    triax->m_ready = 1;
-    deliver(QStringLiteral("Z452,0,0,0"), "o1");
-    QCOMPARE(triax->grating(), 1);
-    QCOMPARE(triax->ready(), 0);
-    QCOMPARE(triax->commandQueue, QList<QString> { QStringLiteral("Z451,0,0,0,1") });
-    // The grating command went out once, after the read-back had ended.
-    QCOMPARE(instrument->read(13, 300), QByteArray("Z451,0,0,0,1\r"));
-
-    deliver(QStringLiteral("Z452,0,0,0"), "o1");
-    QVERIFY(triax->commandQueue.isEmpty());
-}
-
-void TestAnswers::emptyReceptionsLetTheQueueRest()
-{
-    // A reception that no command is waiting for belongs to nothing.
-    triax->serial->rxMsg = "F";
-    emit triax->serial->endReception();
-    QVERIFY(triax->commandQueue.isEmpty());
-    QVERIFY(triax->currentCommand.isNull());
-
-    triax->commandQueue = { QStringLiteral("\\222"), QStringLiteral("H0") };
-    triax->serial->rxMsg.clear();
-    emit triax->serial->endReception();
-    QCOMPARE(triax->commandQueue, QList<QString> { QStringLiteral("H0") });
-    QCOMPARE(triax->currentCommand, QStringLiteral("\\222"));
-    QVERIFY(instrument->readFor(50).isEmpty());
-
-    QCOMPARE(deliver(QStringLiteral("\\248"), QByteArray()),
-        QStringList { "<248> was sent, no answer" });
-    QCOMPARE(deliver(QStringLiteral("G1"), QByteArray()), QStringList());
-
-    // Stray bytes after a missing wake-up answer are dropped, so they cannot
-    // pass for the answer to the next command.
-    instrument->write("junk");
-    instrument->readFor(50);
-    triax->setVerbose(true);
-    const QStringList lines = deliver(QStringLiteral(" "), "\r\r");
-    QCOMPARE(lines.size(), 3);
-    QCOMPARE(lines.at(1), QStringLiteral("not receiving answer (space) after 500ms"));
-    QCOMPARE(triax->state(), TriaxController::State::NoAnswer);
-    QVERIFY(triax->commandQueue.isEmpty());
-
-    triax->commandQueue = { QStringLiteral("H0") };
-    emit triax->checkQueue();
-    QCOMPARE(instrument->read(3, 300), QByteArray("H0\r"));
-    instrument->write("o7");
-    QTRY_COMPARE(triax->position(), 7);
-}
-
-void TestAnswers::verboseTrace()
-{
-    QCOMPARE(deliver(QStringLiteral("G1"), "x"), QStringList());
-
-    triax->setVerbose(true);
-    triax->stopwatch.start();
-    const QStringList lines = deliver(QStringLiteral("G1\r"), "o\r12");
-    QCOMPARE(lines.size(), 2);
-    QVERIFY2(
-        QRegularExpression(QStringLiteral("^tx: \"G1\" rx: \"o12\" elapsed time \\(ms\\): \\d+$"))
-            .match(lines.at(0))
-            .hasMatch(),
-        qPrintable(lines.at(0)));
-    QVERIFY2(QRegularExpression(
-                 QStringLiteral("^tx: \"G1\" rx: \"o12\"      elapsed time \\(ms\\): \\d+ $"))
-                 .match(lines.at(1))
-                 .hasMatch(),
-        qPrintable(lines.at(1)));
-    QCOMPARE(triax->answer, QStringLiteral("o12"));
-    QCOMPARE(triax->currentCommand, QStringLiteral("G1"));
-}
-
-void TestAnswers::commandsGoOutInTheirFraming_data()
+void TestAnswers::framing_data()
 {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QByteArray>("wire");
     QTest::addColumn<int>("wait");
+    QTest::addColumn<bool>("gap");
 
-    QTest::newRow("byte escape 248") << "\\248" << QByteArray("\xf8") << 200;
-    QTest::newRow("byte escape 247") << "\\247" << QByteArray("\xf7") << 200;
-    QTest::newRow("byte escape 222") << "\\222" << QByteArray("\xde") << 200;
-    QTest::newRow("byte escape 256 wraps") << "\\256" << QByteArray(1, '\0') << 200;
-    QTest::newRow("byte escape 999 wraps") << "\\999" << QByteArray("\xe7") << 200;
-    QTest::newRow("digit 0 is text") << "\\200" << QByteArray("\\200") << 200;
-    QTest::newRow("two digits with 0") << "\\10" << QByteArray("\\10") << 200;
-    QTest::newRow("escape then line feed is text") << "\\248\n" << QByteArray("\\248\n") << 200;
-    QTest::newRow("O2000") << "O2000" << QByteArray::fromHex("4f3230303000") << 500;
-    QTest::newRow("O2000 and a space") << "O2000 " << QByteArray("O2000 ") << 200;
-    QTest::newRow("letter command") << "H0" << QByteArray("H0\r") << 200;
-    QTest::newRow("wavelength command") << "Z61,0,546.07" << QByteArray("Z61,0,546.07\r") << 200;
-    QTest::newRow("slit command") << "k0,2,-5" << QByteArray("k0,2,-5\r") << 200;
-    QTest::newRow("lower case from l on") << "lx" << QByteArray("lx") << 200;
-    QTest::newRow("upper case not listed") << "Dx" << QByteArray("Dx") << 200;
-    QTest::newRow("motor busy query") << "E" << QByteArray("E") << 200;
-    QTest::newRow("space") << " " << QByteArray(" ") << 500;
-    QTest::newRow("start") << "A" << QByteArray("A") << 90000;
+    QTest::newRow("byte escape 248") << "\\248" << QByteArray("\xf8") << 200 << false;
+    QTest::newRow("byte escape 247") << "\\247" << QByteArray("\xf7") << 200 << false;
+    QTest::newRow("byte escape 256 wraps") << "\\256" << QByteArray(1, '\0') << 200 << false;
+    QTest::newRow("byte escape 999 wraps") << "\\999" << QByteArray("\xe7") << 200 << false;
+    QTest::newRow("digit 0 is text") << "\\200" << QByteArray("\\200") << 200 << false;
+    QTest::newRow("escape then line feed is text") << "\\248\n"
+                                                   << QByteArray("\\248\n") << 200 << false;
+    QTest::newRow("O2000") << "O2000" << QByteArray::fromHex("4f3230303000") << 500 << false;
+    QTest::newRow("O2000 and a space") << "O2000 " << QByteArray("O2000 ") << 200 << false;
+    QTest::newRow("letter command") << "H0" << QByteArray("H0\r") << 200 << true;
+    QTest::newRow("typed letter command") << "G1" << QByteArray("G1\r") << 200 << false;
+    QTest::newRow("slit command") << "k0,2,-5" << QByteArray("k0,2,-5\r") << 200 << true;
+    QTest::newRow("lower case from l on") << "lx" << QByteArray("lx") << 200 << false;
+    QTest::newRow("upper case not listed") << "Dx" << QByteArray("Dx") << 200 << false;
+    QTest::newRow("motor busy query") << "E" << QByteArray("E") << 200 << true;
+    QTest::newRow("space") << " " << QByteArray(" ") << 500 << false;
+    QTest::newRow("start") << "A" << QByteArray("A") << 90000 << false;
 }
 
-void TestAnswers::commandsGoOutInTheirFraming()
+void TestAnswers::framing()
 {
     QFETCH(QString, command);
     QFETCH(QByteArray, wire);
     QFETCH(int, wait);
+    QFETCH(bool, gap);
 
-    triax->commandQueue.append(command);
-    emit triax->checkQueue();
-
-    QCOMPARE(instrument->read(int(wire.size()), 150), wire);
-    auto *timer = triax->serial->findChild<QTimer *>();
-    QVERIFY(timer);
-    QVERIFY(timer->isActive());
-    QCOMPARE(timer->interval(), wait);
-    QVERIFY(instrument->readFor(30).isEmpty());
-    QCOMPARE(triax->commandQueue.first(), command);
+    const CommandKind kind = TriaxProtocol::kindOf(command);
+    QCOMPARE(kind.wire, wire);
+    QCOMPARE(kind.waitMs, wait);
+    QCOMPARE(kind.shape != nullptr, gap);
 }
 
-void TestAnswers::connectSendsOneSpaceOnce()
+void TestAnswers::wakeUp()
 {
-    triax->serial->closePort();
+    triax.reset();
+    instrument = std::make_unique<PseudoTerminal>();
+    QVERIFY(instrument->isValid());
+    triax = std::make_unique<TriaxController>(instrument->devicePath());
     triax->openPort();
-    QTest::ignoreMessage(QtWarningMsg,
-        "serial port " + instrument->devicePath().toLatin1() + ": port already opened");
-    triax->openPort();
-    QCOMPARE(triax->commandQueue, QList<QString> { QStringLiteral(" ") });
-    QCOMPARE(instrument->readFor(300), QByteArray(" "));
-    QCOMPARE(triax->state(), TriaxController::State::WakingUp);
-    QVERIFY(!triax->isVerbose());
-    QVERIFY(!triax->stopwatch.isValid());
+    QCOMPARE(instrument->read(1, 1000), QByteArray(" "));
+    instrument->write("F");
+    QTRY_COMPARE_WITH_TIMEOUT(triax->state(), TriaxController::State::ReadingBack, 2000);
+    QCOMPARE(instrument->read(3, 1000), QByteArray("H0\r"));
+}
+
+void TestAnswers::answerReadBack()
+{
+    const std::pair<QByteArray, QByteArray> exchanges[] = { { "Z62,0\r", "o500.000" },
+        { "j0,0\r", "o0" }, { "j0,2\r", "o0" }, { "Z452,0,0,0\r", "o0" } };
+    for (const auto &[command, answer] : exchanges) {
+        QCOMPARE(instrument->read(int(command.size()), 1000), command);
+        instrument->write(answer);
+    }
+}
+
+// Every face's request is checked alike, and goes out as the operator would
+// type it unless typed otherwise.
+void TestAnswers::requestsAreCheckedAndSpelled()
+{
+    wakeUp();
+    QCOMPARE(triax->newWavelength(1300.01),
+        QStringLiteral("wavelength 1300.01 nm refused: outside 250 to 1300 nm, the panel's "
+                       "working range, as its operators have always been held to it; two "
+                       "decimals are what the instrument's read-back keeps"));
+    QVERIFY(triax->moveRelative(10001).startsWith(
+        QLatin1String("relative move 10001 steps refused: outside -10000 to 10000 steps, ")));
+    QVERIFY(triax->newInSlit(-1).startsWith(QLatin1String("slit -1 steps refused: ")));
+    QVERIFY(
+        triax->changeGrating(3).startsWith(QLatin1String("grating 3 refused: outside 0 to 2, ")));
+    QVERIFY(triax->newWavelength(qQNaN()).contains(QLatin1String("refused: outside")));
+    QCOMPARE(triax->queuedCommands().size(), 5);
+
+    QVERIFY(triax->newWavelength(1234.5678).isEmpty());
+    QCOMPARE(triax->queuedCommands().last(), QStringLiteral("Z61,0,1234.57"));
+    QCOMPARE(triax->ready(), 0);
+    QCOMPARE(triax->newWavelength(546.07, QStringLiteral("+546.07")),
+        QStringLiteral("wavelength +546.07 nm refused: the instrument is not ready"));
+
+    wakeUp();
+    QVERIFY(triax->moveRelative(100, QStringLiteral("0100")).isEmpty());
+    QCOMPARE(triax->queuedCommands().last(), QStringLiteral("F0,0100"));
+    wakeUp();
+    // Typed text that says another number is not sent.
+    QVERIFY(triax->newWavelength(546.07, QStringLiteral("999")).isEmpty());
+    QCOMPARE(triax->queuedCommands().last(), QStringLiteral("Z61,0,546.07"));
+}
+
+// What an answer means does not depend on whether it is traced.
+void TestAnswers::verboseTracesWhatItReads()
+{
+    wakeUp();
+    triax->setVerbose(true);
+    QStringList lines;
+    {
+        const DebugLog log;
+        instrument->write("o\r12");
+        // Not a position: asked again.
+        QCOMPARE(instrument->read(3, 1000), QByteArray("H0\r"));
+        lines = log.lines();
+    }
+    QVERIFY(triax->positionText().isEmpty());
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("^tx: \"H0\" rx: \"o12\" elapsed time \\(ms\\): \\d+$"))
+            .match(lines.at(0))
+            .hasMatch(),
+        qPrintable(lines.at(0)));
+
+    // A command nothing is known of gets a second line of its own.
+    instrument->write("o7");
+    QTRY_COMPARE(triax->position(), 7);
+    answerReadBack();
+    QTRY_COMPARE(triax->state(), TriaxController::State::Ready);
+    {
+        const DebugLog log;
+        triax->sendCLICommand(QStringLiteral("G1\r"));
+        QCOMPARE(instrument->read(4, 1000), QByteArray("G1\r\r"));
+        instrument->write("o\r1");
+        QTRY_COMPARE_WITH_TIMEOUT(log.lines().size(), 2, 3000);
+        lines = log.lines();
+    }
+    QVERIFY2(QRegularExpression(
+                 QStringLiteral("^tx: \"G1\" rx: \"o1\"      elapsed time \\(ms\\): \\d+ $"))
+                 .match(lines.at(1))
+                 .hasMatch(),
+        qPrintable(lines.at(1)));
 }
 
 // Requests that come while a command is in flight wait their turn; each goes
 // out once, and so does the polling after them.
-void TestAnswers::noDoubleTransmission()
+void TestAnswers::requestsDuringAFlightGoOutOnce()
 {
-    triax->serial->closePort();
-    triax->openPort();
-    QCOMPARE(instrument->read(1, 300), QByteArray(" "));
-    triax->newWavelength(QStringLiteral("546.07"));
+    wakeUp();
+    QVERIFY(triax->newWavelength(546.07).isEmpty());
     triax->sendCLICommand(QStringLiteral("H0"));
-    QCOMPARE(triax->commandQueue,
-        (QList<QString> {
-            QStringLiteral(" "), QStringLiteral("Z61,0,546.07"), QStringLiteral("H0") }));
-    // An answer the wake-up does not know ends it quietly.
-    instrument->write("x");
-    QVERIFY(instrument->readFor(300).isEmpty());
+    const QList<QString> queued = TriaxProtocol::readBack(TriaxProtocol::ReadBackAfter::WakeUp)
+        + QList<QString> { QStringLiteral("Z61,0,546.07"), QStringLiteral("H0") };
+    QCOMPARE(triax->queuedCommands(), queued);
+    instrument->write("o1");
+    answerReadBack();
     QCOMPARE(instrument->read(13, 1000), QByteArray("Z61,0,546.07\r"));
     instrument->write("o");
     QCOMPARE(instrument->read(3, 1000), QByteArray("H0\r"));
     instrument->write("o1");
     QCOMPARE(instrument->readFor(300), QByteArray("E"));
-}
-
-void TestAnswers::closeKeepsTheQueue()
-{
-    deliver(QStringLiteral(" "), "F");
-    QCOMPARE(triax->commandQueue.size(), 5);
-    triax->closePort();
-    QCOMPARE(triax->statusText(), QStringLiteral("not ready"));
-    QCOMPARE(triax->ready(), 0);
-    QCOMPARE(triax->commandQueue.size(), 5);
-    QCOMPARE(triax->serial->openPort(), 1);
+    QCOMPARE(triax->readBacks(), 1);
 }
 
 QTEST_MAIN(TestAnswers)

@@ -138,7 +138,7 @@ void TestDialogue::wavelengthMoveIsPolledAndReadBack()
     QVERIFY(settle());
     simulator->clearCommands();
 
-    triax->newWavelength(QStringLiteral("546.07"));
+    triax->newWavelength(546.07);
     QCOMPARE(triax->ready(), 0);
     QCOMPARE(triax->state(), TriaxController::State::Moving);
     QTRY_COMPARE_WITH_TIMEOUT(triax->state(), TriaxController::State::Busy, 1000);
@@ -191,7 +191,7 @@ void TestDialogue::slitMovesAreRelativeToTheReadBack()
     for (const auto &[typed, command] :
         { std::pair { "700", "k0,0,-300\r" }, std::pair { "1400", "k0,0,700\r" } }) {
         simulator->clearCommands();
-        triax->newInSlit(QString::fromLatin1(typed));
+        triax->newInSlit(QByteArray(typed).toInt());
         QVERIFY(settle());
         QCOMPARE(wire().first(), QByteArray(command));
         QCOMPARE(triax->inSlitSteps(), QByteArray(typed).toInt());
@@ -258,7 +258,7 @@ void TestDialogue::lostPollAnswerIsAskedAgain()
     QVERIFY(settle());
     simulator->clearCommands();
 
-    triax->newWavelength(QStringLiteral("546.07"));
+    triax->newWavelength(546.07);
     QVERIFY(settle());
     QCOMPARE(wire(), (QList<QByteArray> { "Z61,0,546.07\r", "E", "E" } + motionReadBack));
     QCOMPARE(remote<int>("status"), 1);
@@ -276,7 +276,7 @@ void TestDialogue::silentInstrumentHandsControlBack()
     QStringList lines;
     {
         const DebugLog log;
-        triax->newWavelength(QStringLiteral("546.07"));
+        triax->newWavelength(546.07);
         QTRY_VERIFY_WITH_TIMEOUT(isFault(TriaxController::State::NoAnswer), 3000);
         lines = log.warnings();
     }
@@ -297,23 +297,19 @@ void TestDialogue::silentInstrumentHandsControlBack()
 
 void TestDialogue::unacknowledgedMotionIsFollowedUp_data()
 {
-    QTest::addColumn<QString>("method");
-    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("relativeMove");
     QTest::addColumn<TriaxSimulator::Fault>("fault");
     QTest::addColumn<QString>("position");
 
     QTest::newRow("wavelength, garbled")
-        << "newWavelength"
-        << "546.07" << TriaxSimulator::Fault { TriaxSimulator::Fault::Garbage, "Z61" } << "21843";
+        << false << TriaxSimulator::Fault { TriaxSimulator::Fault::Garbage, "Z61" } << "21843";
     QTest::newRow("relative move, lost")
-        << "moveRelative"
-        << "2000" << TriaxSimulator::Fault { TriaxSimulator::Fault::NoAnswer, "F" } << "22000";
+        << true << TriaxSimulator::Fault { TriaxSimulator::Fault::NoAnswer, "F" } << "22000";
 }
 
 void TestDialogue::unacknowledgedMotionIsFollowedUp()
 {
-    QFETCH(QString, method);
-    QFETCH(QString, typed);
+    QFETCH(bool, relativeMove);
     QFETCH(TriaxSimulator::Fault, fault);
     QFETCH(QString, position);
 
@@ -324,7 +320,7 @@ void TestDialogue::unacknowledgedMotionIsFollowedUp()
     QVERIFY(settle());
     simulator->clearCommands();
 
-    QMetaObject::invokeMethod(triax.get(), qPrintable(method), Q_ARG(QString, typed));
+    QVERIFY((relativeMove ? triax->moveRelative(2000) : triax->newWavelength(546.07)).isEmpty());
     QVERIFY(settle());
     const QList<QByteArray> sent = wire();
     const qsizetype polls = sent.count("E");
@@ -345,7 +341,7 @@ void TestDialogue::vanishedPortIsNoticed()
     start(options, device);
     QVERIFY(settle());
 
-    triax->newWavelength(QStringLiteral("546.07"));
+    triax->newWavelength(546.07);
     QTRY_VERIFY_WITH_TIMEOUT(wire().contains("E"), 2000);
     simulator->hangUp();
     QTRY_VERIFY_WITH_TIMEOUT(isFault(TriaxController::State::PortLost), 2000);
@@ -387,7 +383,7 @@ void TestDialogue::answerGapPollsAndReadsBackAtTheLinesPace()
 {
     // A move of 0.9 s: the fixed waits fit at most six polls into it.
     startOnPacedLine({}, 2000);
-    triax->newWavelength(QStringLiteral("546.07"));
+    triax->newWavelength(546.07);
     QVERIFY(settle());
 
     const QList<QByteArray> sent = wire();
@@ -424,7 +420,7 @@ void TestDialogue::answerGapSurvivesLostAndSplitAnswers()
     QFETCH(QList<QByteArray>, sent);
 
     startOnPacedLine({ fault }, 1e6); // done before the first poll
-    triax->newWavelength(QStringLiteral("546.07"));
+    triax->newWavelength(546.07);
     QVERIFY(settle());
     QCOMPARE(wire(), sent);
     QCOMPARE(triax->positionText(), QStringLiteral("21843"));

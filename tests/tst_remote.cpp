@@ -322,6 +322,8 @@ void TestRemote::refusedRequestsChangeNothing()
         QVERIFY(refused("setOutSlit", "1401"));
         QVERIFY(refused("setGrating", "3"));
         QVERIFY(refused("setGrating", "-1"));
+        QVERIFY(refused("moveRelative", "10001"));
+        QVERIFY(refused("moveRelative", "-10001"));
         QCOMPARE(log.lines(), QStringList({ "1", "1" }));
     }
     const QJsonArray wrongType { "Fault", -32602, "server error: invalid method parameters" };
@@ -353,11 +355,16 @@ void TestRemote::limitsAreAccepted()
     QCOMPARE(call("setInSlit", "0"), noResult);
     QVERIFY(waitReady());
     QCOMPARE(call("setOutSlit", "1400"), noResult);
+    QVERIFY(waitReady());
+    for (const char *steps : { "10000", "-10000" }) {
+        QCOMPARE(call("moveRelative", steps), noResult);
+        QVERIFY(waitReady());
+    }
     QVERIFY(settle());
 
     // A wavelength goes out with at most 6 significant digits, without trailing zeros.
     const QList<QByteArray> moves { "Z61,0,250\r", "Z61,0,1300\r", "Z61,0,1234.57\r", "k0,0,-100\r",
-        "k0,2,1300\r" };
+        "k0,2,1300\r", "F0,10000\r", "F0,-10000\r" };
     for (const QByteArray &move : moves)
         QVERIFY2(wire().count(move) == 1, move.constData());
     QCOMPARE(call("getInSlit"), integer(0));

@@ -202,6 +202,8 @@ void TestWidgetTriax::editsReachTheController_data()
           };
     row("wavelength", "leWavelength", "546.07", "Z61,0,546.07");
     row("wavelength, lower limit", "leWavelength", "250", "Z61,0,250");
+    // The instrument is sent the digits as typed.
+    row("wavelength, trailing zero", "leWavelength", "546.10", "Z61,0,546.10");
     row("wavelength, comma", "leWavelength", "546,07", "");
     row("wavelength, exponent", "leWavelength", "5.4607e2", "");
     // A refused key leaves the field as it was before the keystroke.
@@ -210,6 +212,7 @@ void TestWidgetTriax::editsReachTheController_data()
     row("wavelength, third decimal refused", "leWavelength", "546.071", "Z61,0,546.07");
     row("move", "leMoveRel", "-10000", "F0,-10000");
     row("move, above range", "leMoveRel", "10001", "");
+    row("move, sign", "leMoveRel", "+100", "F0,+100");
     // Relative to the width read back, which has not come yet.
     row("in slit", "leInSlit", "700", "k0,0,700");
     row("in slit, group separator refused", "leInSlit", "1.000", "k0,0,1000");
