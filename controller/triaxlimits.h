@@ -23,8 +23,8 @@ struct TriaxLimit
 namespace TriaxLimits {
 
 inline constexpr TriaxLimit<double> wavelength { "wavelength", "nm", 250.0, 1300.0, 2,
-    "the panel's working range, as its operators have always been held to it; two decimals "
-    "are what the instrument's read-back keeps" };
+    "the range the panel has always let its operators set; a request carries at most two "
+    "decimals, as the window's field takes them" };
 
 inline constexpr TriaxLimit<int> slit { "slit", "steps", 0, 1400, 0,
     "a slit's whole travel: 1400 steps open it 2 mm" };

@@ -1,6 +1,7 @@
 #include "monochromator.h"
 
 #include "panelmirror.h"
+#include "triaxlimits.h"
 
 #include <QThread>
 #include <QUrl>
@@ -208,8 +209,20 @@ void Monochromator::closeInstrument()
     startRequest(PanelRequest::Kind::Close, 0.0);
 }
 
+// The panel refuses a move beyond its limit without a word: the client must hear why here.
 void Monochromator::moveRelative(Tango::DevLong steps)
 {
+    constexpr auto limit = TriaxLimits::relativeMove;
+    if (!limit.admits(steps)) {
+        const QString description
+            = QStringLiteral("MoveRelative %1 steps refused: outside %2 to %3 steps, %4")
+                  .arg(steps)
+                  .arg(limit.minimum)
+                  .arg(limit.maximum)
+                  .arg(QLatin1String(limit.reason));
+        Tango::Except::throw_exception(
+            "Monochromator_OutOfRange", description.toStdString(), "Monochromator::MoveRelative");
+    }
     startRequest(PanelRequest::Kind::MoveRelative, steps);
 }
 

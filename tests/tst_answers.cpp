@@ -1,6 +1,7 @@
 #include "debuglog.h"
 #include "pseudoterminal.h"
 #include "triaxcontroller.h"
+#include "triaxlimits.h"
 #include "triaxprotocol.h"
 
 #include <QRegularExpression>
@@ -184,9 +185,8 @@ void TestAnswers::requestsAreCheckedAndSpelled()
 {
     wakeUp();
     QCOMPARE(triax->newWavelength(1300.01),
-        QStringLiteral("wavelength 1300.01 nm refused: outside 250 to 1300 nm, the panel's "
-                       "working range, as its operators have always been held to it; two "
-                       "decimals are what the instrument's read-back keeps"));
+        QStringLiteral("wavelength 1300.01 nm refused: outside 250 to 1300 nm, ")
+            + QLatin1String(TriaxLimits::wavelength.reason));
     QVERIFY(triax->moveRelative(10001).startsWith(
         QLatin1String("relative move 10001 steps refused: outside -10000 to 10000 steps, ")));
     QVERIFY(triax->newInSlit(-1).startsWith(QLatin1String("slit -1 steps refused: ")));

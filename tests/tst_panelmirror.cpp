@@ -257,7 +257,7 @@ void TestPanelMirror::followsThePanel()
     QCOMPARE(mirror->snapshot().wavelength, 546.07);
     QCOMPARE(mirror->snapshot().position, 21843);
 
-    QVERIFY(mirror->request({ Kind::MoveRelative, 20000 }, &refusal));
+    QVERIFY(mirror->request({ Kind::MoveRelative, 8000 }, &refusal));
     QTRY_COMPARE(controller.ready(), 0);
     simulator.hangUp();
     QTRY_COMPARE(mirror->snapshot().state, State::Fault);
@@ -265,7 +265,7 @@ void TestPanelMirror::followsThePanel()
     QVERIFY2(
         status.startsWith(QStringLiteral("The panel reports \"port lost\": serial port %1 lost: ")
                               .arg(simulator.devicePath()))
-            && status.endsWith("MoveRelative 20000 steps failed." + reconnect),
+            && status.endsWith("MoveRelative 8000 steps failed." + reconnect),
         qPrintable(status));
 }
 
