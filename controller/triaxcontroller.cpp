@@ -192,50 +192,43 @@ void TriaxController::portLost(const QString &reason)
 QString TriaxController::newWavelength(double nanometres, const QString &typed)
 {
     const QString written = spelled(nanometres, typed);
-    const QString refused = refusal(TriaxLimits::wavelength, nanometres, written, ready());
-    if (!refused.isEmpty())
-        return refused;
-    emit wavelengthRequested(written);
-    askedForMotion();
-    engine->queueCommand(TriaxProtocol::wavelengthCommand(written));
-    return QString();
+    return take(refusal(TriaxLimits::wavelength, nanometres, written, ready()), written,
+        &TriaxController::wavelengthRequested, TriaxProtocol::wavelengthCommand(written));
 }
 
 QString TriaxController::moveRelative(int steps, const QString &typed)
 {
     const QString written = spelled(steps, typed);
-    const QString refused = refusal(TriaxLimits::relativeMove, steps, written, ready());
-    if (!refused.isEmpty())
-        return refused;
-    emit moveRequested(written);
-    askedForMotion();
-    engine->queueCommand(TriaxProtocol::relativeMoveCommand(written));
-    return QString();
+    return take(refusal(TriaxLimits::relativeMove, steps, written, ready()), written,
+        &TriaxController::moveRequested, TriaxProtocol::relativeMoveCommand(written));
 }
 
 QString TriaxController::newInSlit(int width, const QString &typed)
 {
     const QString written = spelled(width, typed);
-    const QString refused = refusal(TriaxLimits::slit, width, written, ready());
-    if (!refused.isEmpty())
-        return refused;
-    emit inSlitRequested(written);
-    askedForMotion();
-    engine->queueCommand(
+    return take(refusal(TriaxLimits::slit, width, written, ready()), written,
+        &TriaxController::inSlitRequested,
         TriaxProtocol::slitMoveCommand(TriaxProtocol::Slit::Entrance, width - inSlitSteps()));
-    return QString();
 }
 
 QString TriaxController::newOutSlit(int width, const QString &typed)
 {
     const QString written = spelled(width, typed);
-    const QString refused = refusal(TriaxLimits::slit, width, written, ready());
+    return take(refusal(TriaxLimits::slit, width, written, ready()), written,
+        &TriaxController::outSlitRequested,
+        TriaxProtocol::slitMoveCommand(TriaxProtocol::Slit::Exit, width - outSlitSteps()));
+}
+
+// A request not refused is shown as written, wherever it came from, and its
+// motion queued.
+QString TriaxController::take(const QString &refused, const QString &written,
+    void (TriaxController::*requested)(const QString &), const QString &command)
+{
     if (!refused.isEmpty())
         return refused;
-    emit outSlitRequested(written);
+    emit(this->*requested)(written);
     askedForMotion();
-    engine->queueCommand(
-        TriaxProtocol::slitMoveCommand(TriaxProtocol::Slit::Exit, width - outSlitSteps()));
+    engine->queueCommand(command);
     return QString();
 }
 

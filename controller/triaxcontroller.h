@@ -138,6 +138,8 @@ private:
     bool readAnswer(const QString &head, const QByteArray &received);
     void becameReady(bool afterMotion);
     void readBackAnswered();
+    QString take(const QString &refused, const QString &written,
+        void (TriaxController::*requested)(const QString &), const QString &command);
     void askedForMotion();
     void selectGrating(int index);
     void showMotorBusy(bool quiet = false);

@@ -340,7 +340,7 @@ QVariant KelpCodec::scalarValue(const QString &type, const QString &text)
         return bytes.isNull() ? QByteArray("") : bytes;
     }
     if (type == QLatin1String("datetime") || type == QLatin1String("datetime.iso8601"))
-        return QDateTime::fromString(text, QLatin1String(DateTimeFormat));
+        return QDateTime::fromString(text, QLatin1String(KelpWriter::DateTimeFormat));
     return QVariant();
 }
 

@@ -18,9 +18,6 @@ class KelpFault;
 // leaves them out with a debug message.
 namespace KelpCodec {
 
-// How date-times are written, and read in any case.
-inline constexpr char DateTimeFormat[] = "yyyyMMdd'T'hh:mm:ss";
-
 // Arrays and structs nest at most this deep in a document that is read. A deeper document
 // is refused as a whole, so that no peer can make a reader recurse without bound.
 inline constexpr int MaxNestingDepth = 64;

@@ -2,7 +2,6 @@
 
 #include "kelpCodec.h"
 #include "kelpFault.h"
-#include "kelpSystemMethods.h"
 
 #include <QMetaMethod>
 
@@ -80,8 +79,6 @@ void KelpMethodTable::remove(const QString &method)
 
 QVariant KelpMethodTable::call(const QString &method, const QVariantList &args) const
 {
-    if (KelpSystemMethods::serves(method))
-        return KelpSystemMethods::call(*this, method, args);
     const Method *served = find(method);
     if (!served)
         return QVariant::fromValue(KelpFault::methodNotFound());
@@ -97,32 +94,27 @@ QVariant KelpMethodTable::call(const QString &method, const QVariantList &args) 
 
 QStringList KelpMethodTable::names() const
 {
-    QStringList names = KelpSystemMethods::names();
+    QStringList names;
     for (auto it = methods.cbegin(); it != methods.cend(); ++it) {
-        if (it->object && !names.contains(it.key()))
+        if (it->object)
             names.append(it.key());
     }
-    names.sort();
     return names;
 }
 
 bool KelpMethodTable::contains(const QString &method) const
 {
-    return KelpSystemMethods::serves(method) || find(method);
+    return find(method);
 }
 
 QString KelpMethodTable::help(const QString &method) const
 {
-    if (KelpSystemMethods::serves(method))
-        return KelpSystemMethods::help(method);
     const Method *served = find(method);
     return served ? served->help : QString();
 }
 
 QVariantList KelpMethodTable::signatures(const QString &method) const
 {
-    if (KelpSystemMethods::serves(method))
-        return KelpSystemMethods::signatures(method);
     const Method *served = find(method);
     if (!served)
         return {};

@@ -9,8 +9,8 @@
 #include <QStringList>
 #include <QVariant>
 
-// The methods a server answers: each name served by a slot of some object, and the system
-// methods (KelpSystemMethods) besides.
+// The methods registered with a server: each name served by a slot of some object. The system
+// methods (KelpSystemMethods) are answered beside them.
 //
 // A registered slot is called when the call's arguments have exactly its parameter types
 // (an int does not fill a double parameter); slots of any access can serve, with at most ten
@@ -30,7 +30,7 @@ public:
     // The result of method called with args, or a KelpFault.
     QVariant call(const QString &method, const QVariantList &args) const;
 
-    // Every method answered, the system methods included, sorted.
+    // Every method registered whose object is still there, in no order.
     QStringList names() const;
     bool contains(const QString &method) const;
     QString help(const QString &method) const;

@@ -47,38 +47,36 @@ QVariant fault(const KelpFault &fault)
     return QVariant::fromValue(fault);
 }
 
-} // namespace
-
-QStringList KelpSystemMethods::names()
+// Every method answered, the system methods first, then the table's, sorted.
+QStringList names(const KelpMethodTable &table)
 {
     QStringList list;
     for (const SystemMethod &system : systemMethods)
         list.append(QString::fromLatin1(system.name));
+    for (const QString &name : table.names()) {
+        if (!list.contains(name))
+            list.append(name);
+    }
+    list.sort();
     return list;
 }
 
-bool KelpSystemMethods::serves(const QString &method)
+QVariantList signatures(const SystemMethod &system)
 {
-    return find(method) != nullptr;
-}
-
-QString KelpSystemMethods::help(const QString &method)
-{
-    const SystemMethod *system = find(method);
-    return system ? QString::fromLatin1(system->help) : QString();
-}
-
-QVariantList KelpSystemMethods::signatures(const QString &method)
-{
-    const SystemMethod *system = find(method);
-    if (!system)
-        return {};
     QVariantList types;
-    for (const QMetaType::Type type : system->types) {
+    for (const QMetaType::Type type : system.types) {
         if (type != QMetaType::UnknownType)
             types.append(KelpCodec::typeName(QMetaType(type)));
     }
     return { QVariant(types) };
+}
+
+} // namespace
+
+QVariant KelpSystemMethods::answer(
+    const KelpMethodTable &table, const QString &method, const QVariantList &args)
+{
+    return find(method) ? call(table, method, args) : table.call(method, args);
 }
 
 QVariant KelpSystemMethods::call(
@@ -89,19 +87,20 @@ QVariant KelpSystemMethods::call(
     if (args.size() != wanted || (wanted && args.constFirst().typeId() != int(system->types[1])))
         return fault(KelpFault::invalidParameters());
     if (system->which == SystemMethod::List) {
-        QVariantList names;
-        for (const QString &name : table.names())
-            names.append(name);
-        return names;
+        QVariantList listed;
+        for (const QString &name : names(table))
+            listed.append(name);
+        return listed;
     }
     if (system->which == SystemMethod::Multicall)
         return multicall(table, args.constFirst().toList());
     const QString name = args.constFirst().toString();
-    if (!table.contains(name))
+    const SystemMethod *asked = find(name);
+    if (!asked && !table.contains(name))
         return fault(KelpFault::methodNotFound());
     if (system->which == SystemMethod::Help)
-        return table.help(name);
-    const QVariantList found = table.signatures(name);
+        return asked ? QString::fromLatin1(asked->help) : table.help(name);
+    const QVariantList found = asked ? signatures(*asked) : table.signatures(name);
     // Introspection's word for a method whose types cannot be named.
     return found.isEmpty() ? QVariant(QStringLiteral("undef")) : QVariant(found);
 }
@@ -132,5 +131,5 @@ QVariant KelpSystemMethods::oneOfMany(const KelpMethodTable &table, const QVaria
     // A multicall inside a multicall could nest without end.
     if (name.toString() == QLatin1String("system.multicall"))
         return fault(KelpFault::multicallCallsItself());
-    return table.call(name.toString(), params.toList());
+    return answer(table, name.toString(), params.toList());
 }

@@ -8,23 +8,21 @@
 
 class KelpMethodTable;
 
-// The methods every method table answers besides the ones registered with it, under the names
+// The methods a server answers besides the ones registered in its table, under the names
 // clients of XML-RPC servers look for: system.listMethods, system.methodHelp,
 // system.methodSignature and system.multicall. A fault inside a multicall is that call's
 // answer, not the whole response's.
 class KelpSystemMethods
 {
 public:
-    static QStringList names();
-    static bool serves(const QString &method);
-    static QString help(const QString &method);
-    static QVariantList signatures(const QString &method);
-
-    // The result, or a KelpFault, as for a registered method of table.
-    static QVariant call(
+    // The result of method called with args, or a KelpFault: a system method, or else a
+    // method of table.
+    static QVariant answer(
         const KelpMethodTable &table, const QString &method, const QVariantList &args);
 
 private:
+    static QVariant call(
+        const KelpMethodTable &table, const QString &method, const QVariantList &args);
     static QVariant multicall(const KelpMethodTable &table, const QVariantList &calls);
     static QVariant oneOfMany(const KelpMethodTable &table, const QVariant &call);
 };

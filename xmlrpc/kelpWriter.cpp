@@ -1,7 +1,5 @@
 #include "kelpWriter.h"
 
-#include "kelpCodec.h"
-
 #include <QDateTime>
 #include <QDebug>
 
@@ -154,8 +152,7 @@ void KelpWriter::typed(int depth, const QVariant &v)
         break;
     case QMetaType::QDateTime:
         // Standard clients know only this spelling; the readers accept any case.
-        element(depth, "dateTime.iso8601",
-            v.toDateTime().toString(QLatin1String(KelpCodec::DateTimeFormat)));
+        element(depth, "dateTime.iso8601", v.toDateTime().toString(QLatin1String(DateTimeFormat)));
         break;
     case QMetaType::QVariantList:
         array(depth, v.toList());

@@ -17,6 +17,9 @@
 class KelpWriter
 {
 public:
+    // How date-times are written, and read in any case.
+    static constexpr char DateTimeFormat[] = "yyyyMMdd'T'hh:mm:ss";
+
     // Starts the document with its XML declaration.
     KelpWriter();
 

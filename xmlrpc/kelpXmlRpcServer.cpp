@@ -1,5 +1,6 @@
 #include "kelpXmlRpcServer.h"
 
+#include "kelpSystemMethods.h"
 #include "kelpXmlRpcServerConnection.h"
 
 #include <QTcpSocket>
@@ -48,7 +49,7 @@ void KelpXmlRpcServer::removeMethod(const QString &method)
 
 QVariant KelpXmlRpcServer::call(const QString &method, const QVariantList &args) const
 {
-    return methods.call(method, args);
+    return KelpSystemMethods::answer(methods, method, args);
 }
 
 QHostAddress KelpXmlRpcServer::getServerAddress() const
