@@ -14,8 +14,10 @@ RemoteAccess RemoteAccess::fromEnvironment()
         access.address = QHostAddress(QHostAddress::LocalHost);
     }
 
-    const QString allow = qEnvironmentVariable("MONOPANEL_ALLOW");
     static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
+    access.hosts = qEnvironmentVariable("MONOPANEL_HOSTS").split(separators, Qt::SkipEmptyParts);
+
+    const QString allow = qEnvironmentVariable("MONOPANEL_ALLOW");
     const QStringList entries = allow.split(separators, Qt::SkipEmptyParts);
     if (entries.isEmpty())
         return access;

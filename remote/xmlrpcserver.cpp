@@ -96,6 +96,7 @@ ServerXmlRPC::ServerXmlRPC(
 {
     if (access.allowed)
         rpcServer->setAllowedSubnets(*access.allowed);
+    rpcServer->setAllowedHosts(access.hosts);
     QObject::connect(
         rpcServer, &KelpXmlRpcServer::warningLogged, this, &ServerXmlRPC::warningLogged);
     // Without this line a client that cannot connect, and the operator, would

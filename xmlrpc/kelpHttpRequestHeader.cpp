@@ -1,5 +1,7 @@
 #include "kelpHttpRequestHeader.h"
 
+#include <QList>
+
 #include <algorithm>
 #include <cstring>
 
@@ -32,6 +34,11 @@ bool isDigit(char c)
 KelpHttpRequestHeader::KelpHttpRequestHeader(const QByteArray &text)
 {
     m_valid = parse(text);
+}
+
+bool KelpHttpRequestHeader::keepsAlive() const
+{
+    return m_valid && !m_close && (!m_http10 || m_keepAlive);
 }
 
 bool KelpHttpRequestHeader::parse(QByteArrayView text)
@@ -74,6 +81,7 @@ bool KelpHttpRequestHeader::parseRequestLine(QByteArrayView line)
         || version.at(6) != '.' || !isDigit(version.at(7)))
         return false;
     m_method = method.toByteArray();
+    m_http10 = version.compare("HTTP/1.1") < 0;
     return true;
 }
 
@@ -85,7 +93,23 @@ bool KelpHttpRequestHeader::parseFieldLine(QByteArrayView line)
     const QByteArrayView value = line.sliced(colon + 1).trimmed();
     if (std::any_of(value.begin(), value.end(), [](char c) { return c != '\t' && isControl(c); }))
         return false;
-    if (line.first(colon).compare("Content-Length", Qt::CaseInsensitive) == 0) {
+    const QByteArrayView name = line.first(colon);
+    if (name.compare("Host", Qt::CaseInsensitive) == 0) {
+        if (!m_host.isNull())
+            return false;
+        m_host = value.isEmpty() ? QByteArray("") : value.toByteArray();
+    } else if (name.compare("Origin", Qt::CaseInsensitive) == 0) {
+        m_origin = value.isEmpty() ? QByteArray("") : value.toByteArray();
+    } else if (name.compare("Content-Type", Qt::CaseInsensitive) == 0) {
+        m_contentType = value.isEmpty() ? QByteArray("") : value.toByteArray();
+    } else if (name.compare("Connection", Qt::CaseInsensitive) == 0) {
+        // A list of options, and the field may come more than once.
+        for (const QByteArrayView option : value.toByteArray().split(',')) {
+            m_close = m_close || option.trimmed().compare("close", Qt::CaseInsensitive) == 0;
+            m_keepAlive
+                = m_keepAlive || option.trimmed().compare("keep-alive", Qt::CaseInsensitive) == 0;
+        }
+    } else if (name.compare("Content-Length", Qt::CaseInsensitive) == 0) {
         if (value.isEmpty() || value.size() > 18
             || !std::all_of(value.begin(), value.end(), isDigit))
             return false;

@@ -14,7 +14,8 @@
 //   without control characters other than tabs (blanks around the value are not part of it);
 //   lines folded onto the next one are not accepted;
 // - Content-Length, where present, is a non-negative decimal number of at most 18 digits,
-//   the same each time it appears.
+//   the same each time it appears;
+// - Host appears at most once.
 // Lines end in CR LF or a lone LF.
 class KelpHttpRequestHeader
 {
@@ -26,6 +27,14 @@ public:
     QByteArray method() const { return m_method; }
     // -1 without a Content-Length field.
     qint64 contentLength() const { return m_contentLength; }
+    // Whether the client means to send another request on the connection: HTTP/1.1 unless
+    // it asks to close, HTTP/1.0 only when it asks to keep the connection alive.
+    bool keepsAlive() const;
+    bool isHttp10() const { return m_http10; }
+    // The field values, null where the field is absent.
+    QByteArray host() const { return m_host; }
+    QByteArray origin() const { return m_origin; }
+    QByteArray contentType() const { return m_contentType; }
 
 private:
     bool parse(QByteArrayView text);
@@ -33,6 +42,12 @@ private:
     bool parseFieldLine(QByteArrayView line);
 
     QByteArray m_method;
+    QByteArray m_host;
+    QByteArray m_origin;
+    QByteArray m_contentType;
+    bool m_http10 = false;
+    bool m_close = false;
+    bool m_keepAlive = false;
     qint64 m_contentLength = -1;
     bool m_valid = false;
 };

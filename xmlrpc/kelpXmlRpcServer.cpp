@@ -36,6 +36,16 @@ void KelpXmlRpcServer::setAllowedSubnets(const QList<Subnet> &subnets)
     allowedSubnets = subnets;
 }
 
+void KelpXmlRpcServer::setAllowedHosts(const QStringList &names)
+{
+    hostNames.setAllowed(names);
+}
+
+bool KelpXmlRpcServer::admitsHost(QByteArrayView host) const
+{
+    return hostNames.admits(host);
+}
+
 void KelpXmlRpcServer::addMethod(
     const QString &method, QObject *object, const char *slot, const QString &help)
 {
@@ -80,6 +90,16 @@ int KelpXmlRpcServer::requestTimeout() const
 void KelpXmlRpcServer::setRequestTimeout(int msec)
 {
     timeout = msec;
+}
+
+int KelpXmlRpcServer::idleTimeout() const
+{
+    return idle;
+}
+
+void KelpXmlRpcServer::setIdleTimeout(int msec)
+{
+    idle = msec;
 }
 
 bool KelpXmlRpcServer::claimBuffer(qint64 bytes)
@@ -137,6 +157,14 @@ void KelpXmlRpcServer::makeRoom()
     connections.removeIf([](const QPointer<KelpXmlRpcServerConnection> &c) { return c.isNull(); });
     if (connections.size() < MaxConnections)
         return;
+    // An idle kept connection costs its client no more than a new one for the next call.
+    const auto idle = std::find_if(connections.begin(), connections.end(),
+        [](const QPointer<KelpXmlRpcServerConnection> &c) { return c->isIdle(); });
+    if (idle != connections.end()) {
+        (*idle)->closeIdle();
+        connections.erase(idle);
+        return;
+    }
     auto victim = std::find_if(connections.begin(), connections.end(),
         [](const QPointer<KelpXmlRpcServerConnection> &c) { return !c->hasCompletedRequest(); });
     if (victim == connections.end())

@@ -1,6 +1,7 @@
 #ifndef KELPXMLRPCSERVER_H
 #define KELPXMLRPCSERVER_H
 
+#include "kelpHostNames.h"
 #include "kelpMethodTable.h"
 
 #include <QHostAddress>
@@ -13,15 +14,22 @@
 
 class KelpXmlRpcServerConnection;
 
-// An XML-RPC server: listens on a TCP port, reads one HTTP POST per connection and answers
-// it from its method table (KelpMethodTable). Every error in a call is answered with a fault
-// document (KelpFault): a body that is not well-formed (or has a DTD), one without a
-// "methodName", values nested more than KelpCodec::MaxNestingDepth deep, a method not found,
-// or arguments that no slot of that name takes.
-// Requests that are not an XML-RPC call are answered with an HTTP error and closed: 400 for
-// a malformed header, 405 for a method other than POST, 411 without a Content-Length, 413 for
-// a body over MaxBodySize, 431 for a header over MaxHeaderSize, and 503 for a body that
-// would take the bodies being read together over MaxBufferedBytes.
+// An XML-RPC server: listens on a TCP port, reads HTTP POSTs and answers each from its method
+// table (KelpMethodTable). A POST to any path is a call. A connection is kept for the next
+// request unless the client asks to close it (HTTP/1.0: unless it asks to keep it), until it
+// has been idle for idleTimeout() or has carried MaxRequestsPerConnection requests. Every error in
+// a call is answered with a fault document (KelpFault): a body that is not well-formed (or has a
+// DTD), one without a "methodName", values nested more than KelpCodec::MaxNestingDepth deep, a
+// method not found, or arguments that no slot of that name takes. Requests that are not an XML-RPC
+// call are answered with an HTTP error and closed: 400 for a malformed header, 405 for a method
+// other than POST, 411 without a Content-Length, 413 for a body over MaxBodySize, 431 for a header
+// over MaxHeaderSize, and 503 for a body that would take the bodies being read together over
+// MaxBufferedBytes. A call that a web page of another site may have sent is refused, with nothing
+// called and a warning line: 415 for a Content-Type other than text/xml or application/xml (a form
+// or text/plain, which a browser posts anywhere without asking), 403 for an Origin that is not this
+// server, and 403 for a Host that is not a name of this machine (KelpHostNames; a page that has its
+// own name resolve to this machine). No CORS fields are sent, so that a browser never lets such a
+// page read an answer; its preflight OPTIONS gets the 405. Every refusal closes the connection.
 class KelpXmlRpcServer : public QObject
 {
     Q_OBJECT
@@ -34,9 +42,16 @@ public:
     // A connection that has not completed its request this many milliseconds after it was
     // accepted is closed.
     static constexpr int RequestTimeout = 30 * 1000;
-    // A connection that arrives when this many are open closes the one that has waited
-    // longest without completing its request, so idle clients cannot lock others out.
+    // A connection that arrives when this many are open closes an idle kept one or else the one
+    // that has waited longest without completing its request, so idle clients cannot lock
+    // others out.
     static constexpr int MaxConnections = 256;
+    // A kept connection is closed after this many milliseconds without a request: far longer
+    // than any poll of our clients (a quarter of a second) or a browser page's, short enough
+    // that the sockets of clients that went away do not pile up (Apache keeps 5 s, nginx 75 s).
+    static constexpr int IdleTimeout = 15 * 1000;
+    // As nginx, so that no client holds one connection and its memory for good.
+    static constexpr int MaxRequestsPerConnection = 1000;
 
     // Each constructor starts listening at once; see isListening() and errorString().
     KelpXmlRpcServer(const QHostAddress &address, quint16 port, QObject *parent = nullptr);
@@ -56,6 +71,9 @@ public:
     // From now on admits only peers in one of subnets or in the access list; an empty list
     // leaves only the access list, and without one, nobody.
     void setAllowedSubnets(const QList<Subnet> &subnets);
+    // Host names under which clients may address this machine besides its own names.
+    void setAllowedHosts(const QStringList &names);
+    bool admitsHost(QByteArrayView host) const;
 
     // As KelpMethodTable::add() and remove().
     void addMethod(
@@ -76,11 +94,18 @@ public:
     // connections accepted afterwards.
     int requestTimeout() const;
     void setRequestTimeout(int msec);
+    // In milliseconds, IdleTimeout unless set; a change applies to connections that go idle
+    // afterwards.
+    int idleTimeout() const;
+    void setIdleTimeout(int msec);
 
     // A connection's claim on MaxBufferedBytes for a body of bytes; false, claiming nothing,
     // when it would go beyond. What is claimed goes back with releaseBuffer().
     bool claimBuffer(qint64 bytes);
     void releaseBuffer(qint64 bytes);
+
+    // Writes a warning line, such as a refusal, and announces it with warningLogged().
+    void warn(const QString &line);
 
 signals:
     // Each warning line the server writes: a rejected client, a connection closed to make
@@ -93,14 +118,15 @@ private slots:
 private:
     bool isAllowed(const QHostAddress &peer) const;
     void makeRoom();
-    void warn(const QString &line);
 
     QTcpServer listener;
     KelpMethodTable methods;
+    KelpHostNames hostNames;
     QList<QHostAddress> *allowedPeers = nullptr;
     std::optional<QList<Subnet>> allowedSubnets;
     QList<QPointer<KelpXmlRpcServerConnection>> connections;
     int timeout = RequestTimeout;
+    int idle = IdleTimeout;
     qint64 buffered = 0;
 };
 

@@ -36,7 +36,14 @@ KelpXmlRpcServerConnection::KelpXmlRpcServerConnection(QTcpSocket *socket, KelpX
     connect(socket, &QTcpSocket::readyRead, this, &KelpXmlRpcServerConnection::readFromSocket);
     connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
     requestTimer.setSingleShot(true);
-    connect(&requestTimer, &QTimer::timeout, this, &KelpXmlRpcServerConnection::abort);
+    connect(&requestTimer, &QTimer::timeout, this, [this] {
+        // A client may have sent nothing more because it is done; one that stalls in a
+        // request is cut off.
+        if (state == State::Idle)
+            closeIdle();
+        else
+            abort();
+    });
     requestTimer.start(server->requestTimeout());
 }
 
@@ -53,6 +60,11 @@ bool KelpXmlRpcServerConnection::hasCompletedRequest() const
     return state == State::Completed;
 }
 
+bool KelpXmlRpcServerConnection::isIdle() const
+{
+    return state == State::Idle;
+}
+
 QHostAddress KelpXmlRpcServerConnection::peerAddress() const
 {
     return socket ? socket->peerAddress() : QHostAddress();
@@ -67,6 +79,14 @@ void KelpXmlRpcServerConnection::abort()
         socket->abort();
 }
 
+void KelpXmlRpcServerConnection::closeIdle()
+{
+    state = State::Completed;
+    requestTimer.stop();
+    if (socket)
+        socket->disconnectFromHost();
+}
+
 void KelpXmlRpcServerConnection::releaseBuffer()
 {
     if (server)
@@ -79,16 +99,60 @@ void KelpXmlRpcServerConnection::readFromSocket()
     if (state == State::Completed)
         return;
     received += socket->readAll();
-    if (state == State::ReadingHeader && !readHeader())
-        return;
-    if (state == State::ReadingBody && received.size() >= requestHeader.contentLength()) {
-        // Everything that has arrived goes to the parser: a document with more than
-        // white space after it is not well-formed.
-        parseCall(std::exchange(received, QByteArray()));
+    // A slot that runs an event loop must not see the next request begin under it.
+    if (state != State::Calling)
+        readRequests();
+}
+
+void KelpXmlRpcServerConnection::readRequests()
+{
+    while (state != State::Completed) {
+        if (state == State::Idle) {
+            // Some clients end a body with a line break that Content-Length does not count.
+            while (received.startsWith("\r\n") || received.startsWith('\n'))
+                received.remove(0, received.startsWith('\n') ? 1 : 2);
+            if (received.isEmpty())
+                return;
+            state = State::ReadingHeader;
+            searched = 0;
+            requestTimer.start(server->requestTimeout());
+        }
+        if (state == State::ReadingHeader && !readHeader())
+            return;
+        if (received.size() < requestHeader.contentLength())
+            return;
+        // On a connection that closes after this request, everything that has arrived goes
+        // to the parser: a document with more than white space after it is not well-formed.
+        const qsizetype length
+            = requestHeader.keepsAlive() ? requestHeader.contentLength() : received.size();
+        answer(length);
         const bool large = claimed >= LargeBody;
         releaseBuffer();
         if (large)
             giveBackFreedMemory();
+    }
+}
+
+void KelpXmlRpcServerConnection::answer(qsizetype length)
+{
+    // The body's buffer goes with the answer, before the memory is given back; what follows
+    // it is copied out, so that a large body leaves no buffer of its size behind.
+    QByteArray body = std::exchange(received, QByteArray());
+    if (length < body.size()) {
+        received = body.sliced(length);
+        body.truncate(length);
+    }
+    if (refusal.first.isEmpty()) {
+        state = State::Calling;
+        parseCall(body);
+    } else {
+        server->warn(QStringLiteral("Refused request from \"%1\": %2")
+                         .arg(peerAddress().toString(), refusal.second));
+        const QByteArray text = refusal.second.toUtf8() + '\n';
+        respond(refusal.first,
+            "Content-Type: text/plain; charset=utf-8\r\nContent-Length: "
+                + QByteArray::number(text.size()) + "\r\n",
+            text);
     }
 }
 
@@ -149,7 +213,37 @@ bool KelpXmlRpcServerConnection::admit()
         return false;
     }
     claimed = requestHeader.contentLength();
+    refusal = foreignCall();
     return true;
+}
+
+QPair<QByteArray, QString> KelpXmlRpcServerConnection::foreignCall() const
+{
+    const QByteArray type = requestHeader.contentType();
+    const qsizetype parameters = type.indexOf(';');
+    const QByteArray mediaType
+        = (parameters < 0 ? type : type.first(parameters)).trimmed().toLower();
+    if (!mediaType.isEmpty() && mediaType != "text/xml" && mediaType != "application/xml") {
+        return { "415 Unsupported Media Type",
+            QStringLiteral("Content-Type \"%1\" is not XML; send the call as text/xml, or "
+                           "without a Content-Type")
+                .arg(QString::fromLatin1(type)) };
+    }
+    const QByteArray host = requestHeader.host();
+    if (!requestHeader.origin().isNull()
+        && (host.isNull() || !KelpHostNames::isSameOrigin(requestHeader.origin(), host))) {
+        return { "403 Forbidden",
+            QStringLiteral("Origin \"%1\" is not this server; calls from web pages of other "
+                           "sites are not answered")
+                .arg(QString::fromLatin1(requestHeader.origin())) };
+    }
+    if (!host.isNull() && !server->admitsHost(host)) {
+        return { "403 Forbidden",
+            QStringLiteral("Host \"%1\" is not a name of this machine; add it to "
+                           "MONOPANEL_HOSTS to accept calls addressed to it")
+                .arg(QString::fromLatin1(host)) };
+    }
+    return {};
 }
 
 void KelpXmlRpcServerConnection::refuse(const QByteArray &status, const QByteArray &extraFields)
@@ -166,20 +260,36 @@ void KelpXmlRpcServerConnection::respond(
         state = State::Completed;
         return;
     }
-    state = State::Completed;
     requestTimer.stop();
-    socket->write("HTTP/1.1 " + status + "\r\nServer: KelpXmlRpc/0.1\r\n" + fields
-        + "Connection: close\r\n\r\n" + body);
-    socket->disconnectFromHost();
+    // A refusal closes: what follows its header may be anything.
+    const bool keep = status.startsWith("200 ") && requestHeader.keepsAlive()
+        && ++answered < KelpXmlRpcServer::MaxRequestsPerConnection;
+    QByteArray response = "HTTP/1.1 " + status + "\r\nServer: KelpXmlRpc/0.1\r\n" + fields;
+    if (!keep)
+        response += "Connection: close\r\n";
+    else if (requestHeader.isHttp10())
+        response += "Connection: keep-alive\r\n";
+    socket->write(response + "\r\n" + body);
+    if (keep) {
+        state = State::Idle;
+        refusal = {};
+        requestTimer.start(server->idleTimeout());
+    } else {
+        state = State::Completed;
+        socket->disconnectFromHost();
+    }
 }
 
 void KelpXmlRpcServerConnection::parseCall(const QByteArray &body)
 {
     QString method;
     QVariantList args;
-    KelpFault refusal;
-    const QVariant result = KelpCodec::readCall(body, &method, &args, &refusal)
+    KelpFault fault;
+    const QVariant result = KelpCodec::readCall(body, &method, &args, &fault)
         ? server->call(method, args)
-        : QVariant::fromValue(refusal);
-    respond("200 Ok", "Content-Type: text/xml\r\n", KelpCodec::prepareResponse(result));
+        : QVariant::fromValue(fault);
+    const QByteArray response = KelpCodec::prepareResponse(result);
+    respond("200 Ok",
+        "Content-Type: text/xml\r\nContent-Length: " + QByteArray::number(response.size()) + "\r\n",
+        response);
 }

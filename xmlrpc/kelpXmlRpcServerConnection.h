@@ -12,38 +12,54 @@
 
 class KelpXmlRpcServer;
 
-// One accepted connection of KelpXmlRpcServer: the HTTP of it. It reads one request, hands
-// the XML-RPC call in its body to the server and closes after the answer. Deletes itself once
-// the socket has disconnected.
+// One accepted connection of KelpXmlRpcServer: the HTTP of it. It reads requests one after
+// the other, hands the XML-RPC call in each body to the server and answers them in order;
+// it closes after an answer when the client asked to, after a refusal, after the server's
+// MaxRequestsPerConnection, or once it has been idle for the server's idle time-out. Deletes
+// itself once the socket has disconnected.
 class KelpXmlRpcServerConnection : public QObject
 {
     Q_OBJECT
 public:
     // The socket stays owned by the server's listener; the server is the parent, answers the
     // calls and bounds the bodies its connections read together. The connection is closed when
-    // it has not completed its request within the server's request time-out.
+    // it has not completed a request within the server's request time-out from its first byte
+    // (for the first request, from the connection's start).
     KelpXmlRpcServerConnection(QTcpSocket *socket, KelpXmlRpcServer *server);
     ~KelpXmlRpcServerConnection() override;
 
-    // True once the request has been answered, refused or given up.
+    // True once the last request has been answered, refused or given up and the connection
+    // is closing.
     bool hasCompletedRequest() const;
+    // True while the connection is kept and waits for a request of which nothing has come.
+    bool isIdle() const;
+    // Closes an idle connection in order, as its idle time-out does.
+    void closeIdle();
     QHostAddress peerAddress() const;
     // Closes the connection at once, without an answer.
     void abort();
 
-    // Answers the methodCall document in body with exactly one response.
+    // Answers the methodCall document in body with exactly one response; the connection stays
+    // open afterwards only when the request read before asked for it.
     void parseCall(const QByteArray &body);
 
 private slots:
     void readFromSocket();
 
 private:
-    enum class State { ReadingHeader, ReadingBody, Completed };
+    enum class State { Idle, ReadingHeader, ReadingBody, Calling, Completed };
 
+    // Reads and answers the requests that have arrived, in order.
+    void readRequests();
+    // Answers or refuses the request whose body is the first length bytes received.
+    void answer(qsizetype length);
     bool readHeader();
     // Whether the request whose header has been read can be answered; when not, it has been
     // refused.
     bool admit();
+    // Why a call whose header is sound may have come from a web page of another site: the
+    // refusal's status and the line that tells the client; empty when it may be answered.
+    QPair<QByteArray, QString> foreignCall() const;
     void refuse(const QByteArray &status, const QByteArray &extraFields = QByteArray());
     // The one response to the request: the status line's code and reason, the fields that
     // belong to this response and its body.
@@ -59,7 +75,12 @@ private:
     // How far the search for the header's end has gone.
     qsizetype searched = 0;
     KelpHttpRequestHeader requestHeader;
+    // Of a call from another site: answered once its body has been read, so that the client
+    // gets the answer rather than a reset.
+    QPair<QByteArray, QString> refusal;
     State state = State::ReadingHeader;
+    int answered = 0;
+    // The request time-out while a request is read, the idle time-out between requests.
     QTimer requestTimer;
 };
 

@@ -98,8 +98,8 @@ QByteArray PanelProcess::exchange(const QHostAddress &address, quint16 port,
 
 QByteArray PanelProcess::post(const QByteArray &body)
 {
-    return "POST /RPC2 HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n"
-        + body;
+    return "POST /RPC2 HTTP/1.1\r\nConnection: close\r\nContent-Length: "
+        + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
 bool PanelProcess::isStatusAnswer(const QByteArray &answer)

@@ -57,8 +57,8 @@ void TestFuzzFindings::callIsAnsweredWithResponseDocument()
     QSignalSpy closed(&client, &QTcpSocket::disconnected);
     client.connectToHost(QHostAddress::LocalHost, server.serverPort());
     QVERIFY(client.waitForConnected(5000));
-    client.write("POST /RPC2 HTTP/1.1\r\nContent-Length: " + QByteArray::number(input.size())
-        + "\r\n\r\n" + input);
+    client.write("POST /RPC2 HTTP/1.1\r\nConnection: close\r\nContent-Length: "
+        + QByteArray::number(input.size()) + "\r\n\r\n" + input);
     QVERIFY(closed.wait(5000));
     const QByteArray answer = client.readAll();
 

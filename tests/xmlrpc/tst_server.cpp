@@ -20,6 +20,10 @@ public slots:
     QString twice(const QString &value) { return value + value; }
     void nothing() { }
     QVariant refuse() { return QVariant::fromValue(KelpFault(4, "refused")); }
+    int count() { return ++calls; }
+
+public:
+    int calls = 0;
 
 private slots:
     int secret() { return 42; }
@@ -27,10 +31,11 @@ private slots:
 
 namespace {
 
+// Closing after the answer, so that an exchange ends when the server closes.
 QByteArray post(const QByteArray &body)
 {
-    return "POST /RPC2 HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n"
-        + body;
+    return "POST /RPC2 HTTP/1.1\r\nConnection: close\r\nContent-Length: "
+        + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
 QByteArray call(const QString &method, const QVariantList &args = {})
@@ -39,11 +44,13 @@ QByteArray call(const QString &method, const QVariantList &args = {})
 }
 
 // The 200 response carrying result, or the fault it holds.
-QByteArray answer(const QVariant &result)
+QByteArray answer(const QVariant &result, bool close = true)
 {
+    const QByteArray body = KelpCodec::prepareResponse(result);
     return "HTTP/1.1 200 Ok\r\nServer: KelpXmlRpc/0.1\r\nContent-Type: text/xml\r\n"
-           "Connection: close\r\n\r\n"
-        + KelpCodec::prepareResponse(result);
+           "Content-Length: "
+        + QByteArray::number(body.size()) + "\r\n" + (close ? "Connection: close\r\n" : "") + "\r\n"
+        + body;
 }
 
 QByteArray fault(int code, const char *text)
@@ -97,6 +104,7 @@ private slots:
     void listening();
     void accessList();
     void connectionCap();
+    void keptConnections();
 
 private:
     Service service;
@@ -108,7 +116,7 @@ void TestServer::init()
     server = std::make_unique<KelpXmlRpcServer>(QHostAddress::LocalHost, 0);
     // Short, so that requests that never complete are closed within the test.
     server->setRequestTimeout(500);
-    for (const char *name : { "add", "half", "twice", "nothing", "refuse", "secret" })
+    for (const char *name : { "add", "half", "twice", "nothing", "refuse", "secret", "count" })
         server->addMethod(name, &service, name);
     QVERIFY(server->isListening());
 }
@@ -238,6 +246,68 @@ void TestServer::connectionCap()
     QCOMPARE(exchange(server->serverPort(), { call("secret") }), answer(42));
     QTRY_COMPARE(idle.front()->state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(idle.back()->state(), QAbstractSocket::ConnectedState);
+}
+
+void TestServer::keptConnections()
+{
+    const QByteArray port = QByteArray::number(server->serverPort());
+    const auto request = [](const QByteArray &fields, const QByteArray &version = "1.1") {
+        const QByteArray body = KelpCodec::prepareCall("count", {});
+        return "POST / HTTP/" + version + "\r\n" + fields
+            + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    };
+    QTcpSocket client;
+    QByteArray received;
+    connect(&client, &QTcpSocket::readyRead, &client, [&] { received += client.readAll(); });
+    client.connectToHost(QHostAddress::LocalHost, server->serverPort());
+    QVERIFY(client.waitForConnected(5000));
+    // Two in one write are answered in order, and the connection stays for a third.
+    client.write(request("Host: localhost:" + port
+                     + "\r\nContent-Type: text/xml; charset=utf-8\r\n"
+                       "Origin: http://LOCALHOST:"
+                     + port + "\r\n")
+        + request("Host: 127.0.0.1:" + port + "\r\n"));
+    QTRY_COMPARE(received, answer(1, false) + answer(2, false));
+    received.clear();
+    client.write(request("Connection: close\r\n"));
+    QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(received, answer(3));
+
+    // HTTP/1.0 keeps only when asked to, and is told so.
+    QCOMPARE(exchange(server->serverPort(), { request({}, "1.0") }), answer(4));
+    server->setIdleTimeout(100);
+    const QByteArray kept = answer(5, false);
+    QCOMPARE(exchange(server->serverPort(), { request("Connection: keep-alive\r\n", "1.0") }),
+        kept.first(kept.indexOf("\r\n\r\n")) + "\r\nConnection: keep-alive"
+            + kept.mid(kept.indexOf("\r\n\r\n")));
+
+    // What a browser sends from another site's page: refused, with nothing called.
+    const QByteArray plain = "Content-Type: text/plain\r\n";
+    const QByteArray foreignOrigin = "Origin: http://evil.example\r\n";
+    const QByteArray foreignHost = "Host: Evil.example:" + port + "\r\n";
+    const QList<QPair<QByteArray, QByteArray>> refusals {
+        { plain, "415 Unsupported Media Type" },
+        { "Host: 127.0.0.1:" + port + "\r\n" + foreignOrigin, "403 Forbidden" },
+        { "Host: localhost\r\nOrigin: http://localhost:" + port + "\r\n", "403 Forbidden" },
+        { foreignHost + "Origin: http://evil.example:" + port + "\r\n", "403 Forbidden" },
+    };
+    for (const auto &[fields, status] : refusals) {
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression("^Refused request from \"127.0.0.1\": "));
+        const QByteArray refused = exchange(server->serverPort(), { request(fields) });
+        QVERIFY2(refused.startsWith("HTTP/1.1 " + status + "\r\n"), refused.constData());
+        QVERIFY(refused.contains("Connection: close\r\n"));
+    }
+    QTest::ignoreMessage(QtWarningMsg,
+        "Refused request from \"127.0.0.1\": Host \"Evil.example:" + port
+            + "\" is not a name of this machine; add it to MONOPANEL_HOSTS to accept calls "
+              "addressed to it");
+    QVERIFY(exchange(server->serverPort(), { request(foreignHost) })
+                .endsWith("MONOPANEL_HOSTS to accept calls addressed to it\n"));
+    QCOMPARE(service.calls, 5);
+    server->setAllowedHosts({ "evil.example" });
+    QCOMPARE(exchange(server->serverPort(), { request(foreignHost + "Connection: close\r\n") }),
+        answer(6));
 }
 
 QTEST_GUILESS_MAIN(TestServer)
