@@ -99,3 +99,9 @@ bool KelpHostNames::isSameOrigin(QByteArrayView origin, QByteArrayView host)
     return from.valid && to.valid && from.port == to.port
         && from.host.compare(to.host, Qt::CaseInsensitive) == 0;
 }
+
+QByteArray KelpHostNames::nameOf(QByteArrayView host)
+{
+    const Authority authority = readAuthority(host);
+    return authority.valid ? authority.host : host.toByteArray();
+}

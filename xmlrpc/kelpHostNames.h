@@ -25,6 +25,8 @@ public:
     // Whether an Origin field names the server the request was sent to, as its Host field
     // gives it: scheme http, the same host and the same port (80 where none is given).
     static bool isSameOrigin(QByteArrayView origin, QByteArrayView host);
+    // The Host field's value without its port.
+    static QByteArray nameOf(QByteArrayView host);
 
 private:
     void addressesFound(const QHostInfo &info);

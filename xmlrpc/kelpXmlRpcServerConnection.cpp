@@ -241,7 +241,7 @@ QPair<QByteArray, QString> KelpXmlRpcServerConnection::foreignCall() const
         return { "403 Forbidden",
             QStringLiteral("Host \"%1\" is not a name of this machine; add it to "
                            "MONOPANEL_HOSTS to accept calls addressed to it")
-                .arg(QString::fromLatin1(host)) };
+                .arg(QString::fromLatin1(KelpHostNames::nameOf(host))) };
     }
     return {};
 }

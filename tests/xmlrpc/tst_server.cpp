@@ -1,5 +1,7 @@
 #include "kelpCodec.h"
 #include "kelpFault.h"
+#include "kelpObject.h"
+#include "kelpXmlRpcClient.h"
 #include "kelpXmlRpcServer.h"
 #include "kelpXmlRpcServerConnection.h"
 
@@ -299,15 +301,33 @@ void TestServer::keptConnections()
         QVERIFY(refused.contains("Connection: close\r\n"));
     }
     QTest::ignoreMessage(QtWarningMsg,
-        "Refused request from \"127.0.0.1\": Host \"Evil.example:" + port
-            + "\" is not a name of this machine; add it to MONOPANEL_HOSTS to accept calls "
-              "addressed to it");
+        "Refused request from \"127.0.0.1\": Host \"Evil.example\" is not a name of this machine; "
+        "add it to MONOPANEL_HOSTS to accept calls "
+        "addressed to it");
     QVERIFY(exchange(server->serverPort(), { request(foreignHost) })
                 .endsWith("MONOPANEL_HOSTS to accept calls addressed to it\n"));
     QCOMPARE(service.calls, 5);
+
+    // Our client keeps its connection, and opens a new one once the server has closed it.
+    KelpXmlRpcClient ours(QUrl("http://localhost:" + port));
+    const auto callCount = [&ours] {
+        int value = -1;
+        KelpObject *pending = ours.call("count");
+        connect(pending, &KelpObject::aresponse, pending,
+            [&value](const QVariant &result, QNetworkReply *) { value = result.toInt(); });
+        return QTest::qWaitFor([&value] { return value >= 0; }, 5000) ? value : -1;
+    };
+    QCOMPARE(callCount(), 6);
+    const auto open = [this] { return server->findChildren<KelpXmlRpcServerConnection *>(); };
+    QCOMPARE(open().size(), 1);
+    QPointer<KelpXmlRpcServerConnection> first = open().first();
+    QCOMPARE(callCount(), 7);
+    QVERIFY(first);
+    QTRY_VERIFY(!first);
+    QCOMPARE(callCount(), 8);
     server->setAllowedHosts({ "evil.example" });
     QCOMPARE(exchange(server->serverPort(), { request(foreignHost + "Connection: close\r\n") }),
-        answer(6));
+        answer(9));
 }
 
 QTEST_GUILESS_MAIN(TestServer)
