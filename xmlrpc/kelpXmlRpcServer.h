@@ -40,7 +40,7 @@ public:
     // together; MaxConnections clients at MaxBodySize each would otherwise hold 4 GiB.
     static constexpr qint64 MaxBufferedBytes = 64 * 1024 * 1024;
     // A connection that has not completed its request this many milliseconds after it was
-    // accepted is closed.
+    // accepted, or a later request this long after its first byte, is closed.
     static constexpr int RequestTimeout = 30 * 1000;
     // A connection that arrives when this many are open closes an idle kept one or else the one
     // that has waited longest without completing its request, so idle clients cannot lock
