@@ -46,7 +46,8 @@ std::string callBody(const std::string &method)
 std::string request(const std::string &body, int port)
 {
     return "POST /RPC2 HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port)
-        + "\r\nUser-Agent: loadgen\r\nContent-Type: text/xml\r\nContent-Length: "
+        + "\r\nUser-Agent: loadgen\r\nContent-Type: text/xml\r\nConnection: close\r\n"
+          "Content-Length: "
         + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
