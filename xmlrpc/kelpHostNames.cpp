@@ -1,6 +1,7 @@
 #include "kelpHostNames.h"
 
 #include <QHostAddress>
+#include <QHostInfo>
 
 namespace {
 
@@ -43,29 +44,12 @@ Authority readAuthority(QByteArrayView text)
 
 } // namespace
 
-KelpHostNames::KelpHostNames(QObject *parent)
-    : QObject(parent)
+KelpHostNames::KelpHostNames()
 {
     const QString shortName = QHostInfo::localHostName();
     names << QStringLiteral("localhost") << shortName;
     if (!QHostInfo::localDomainName().isEmpty())
         names << shortName + u'.' + QHostInfo::localDomainName();
-    // The resolver knows the fully qualified name as the name of the machine's addresses.
-    QHostInfo::lookupHost(shortName, this, &KelpHostNames::addressesFound);
-}
-
-void KelpHostNames::addressesFound(const QHostInfo &info)
-{
-    const QList<QHostAddress> addresses = info.addresses();
-    for (const QHostAddress &address : addresses)
-        QHostInfo::lookupHost(address.toString(), this, &KelpHostNames::nameFound);
-}
-
-void KelpHostNames::nameFound(const QHostInfo &info)
-{
-    if (info.error() == QHostInfo::NoError && !names.contains(info.hostName(), Qt::CaseInsensitive)
-        && QHostAddress(info.hostName()).isNull())
-        names << info.hostName();
 }
 
 void KelpHostNames::setAllowed(const QStringList &hostNames)

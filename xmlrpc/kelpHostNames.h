@@ -3,20 +3,21 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QHostInfo>
-#include <QObject>
 #include <QStringList>
 
 // The names under which a client may address this machine in a request's Host: an IP
 // address, "localhost", the machine's host name, short or fully qualified, and the names an
 // operator adds. A web page of another site that reaches the machine under a name of its own
 // (DNS rebinding) is told apart by that name.
-class KelpHostNames : public QObject
+//
+// The fully qualified name is the short one in the resolver's local domain. Nothing is looked
+// up in DNS: a request must never wait for a name server, and the names a name server gives
+// this machine's addresses are not always the ones its users type. A name of another kind is
+// listed by the operator (setAllowed), whom the refusal tells so.
+class KelpHostNames
 {
-    Q_OBJECT
 public:
-    // Looks up the fully qualified names in the background, so that nothing waits for DNS.
-    explicit KelpHostNames(QObject *parent = nullptr);
+    KelpHostNames();
 
     void setAllowed(const QStringList &names);
     // Whether the Host field's value names this machine; its port does not matter.
@@ -29,9 +30,6 @@ public:
     static QByteArray nameOf(QByteArrayView host);
 
 private:
-    void addressesFound(const QHostInfo &info);
-    void nameFound(const QHostInfo &info);
-
     QStringList names;
     QStringList allowed;
 };
