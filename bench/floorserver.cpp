@@ -1,6 +1,8 @@
 // The floor for the remote-call benchmarks: a bare QTcpServer that answers every POST with
 // the same status response, without parsing anything but the end of the call. No XML-RPC
-// server on Qt's event loop can be faster.
+// server on Qt's event loop can be faster. A connection is kept for the next call unless the
+// call asked to close (the one HTTP header it looks at), so that it is the floor for kept
+// connections too.
 //
 //   floorserver PORT
 
@@ -9,14 +11,19 @@
 #include <QTcpSocket>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
-const QByteArray Response = "HTTP/1.1 200 Ok\r\nServer: floor\r\nContent-Type: text/xml\r\n"
-                            "Connection: close\r\n\r\n"
-                            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<methodResponse>\n"
+const QByteArray Document = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<methodResponse>\n"
                             " <params>\n  <param>\n   <value>\n    <int>0</int>\n   </value>\n"
                             "  </param>\n </params>\n</methodResponse>\n";
+const QByteArray Head = "HTTP/1.1 200 Ok\r\nServer: floor\r\nContent-Type: text/xml\r\n"
+                        "Content-Length: "
+    + QByteArray::number(Document.size()) + "\r\n";
+const QByteArray KeptResponse = Head + "\r\n" + Document;
+const QByteArray ClosingResponse = Head + "Connection: close\r\n\r\n" + Document;
+const QByteArray CallEnd = "</methodCall>";
 
 } // namespace
 
@@ -32,11 +39,22 @@ int main(int argc, char *argv[])
     QObject::connect(&server, &QTcpServer::newConnection, &server, [&server] {
         while (QTcpSocket *socket = server.nextPendingConnection()) {
             QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
-                // The call is complete when its document has ended.
-                if (socket->readAll().trimmed().endsWith("</methodCall>")) {
-                    socket->write(Response);
-                    socket->disconnectFromHost();
+            auto received = std::make_shared<QByteArray>();
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, received] {
+                received->append(socket->readAll());
+                // A call is complete when its document has ended; calls on a kept connection
+                // are answered in order.
+                for (qsizetype end = received->indexOf(CallEnd); end >= 0;
+                     end = received->indexOf(CallEnd)) {
+                    const bool closing
+                        = received->left(end).toLower().contains("connection: close");
+                    received->remove(0, end + CallEnd.size());
+                    if (closing) {
+                        socket->write(ClosingResponse);
+                        socket->disconnectFromHost();
+                        return;
+                    }
+                    socket->write(KeptResponse);
                 }
             });
         }

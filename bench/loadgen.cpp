@@ -1,8 +1,11 @@
-// A load generator for XML-RPC servers: each call opens a new connection, sends one POST,
-// reads the answer until the server closes, as XML-RPC clients do. Plain sockets and
+// A load generator for XML-RPC servers: each call opens a new connection, sends one POST
+// with Connection: close and reads the answer until the server closes, as most XML-RPC
+// clients do. With keep, each client keeps its connection for its next call, as an HTTP/1.1
+// client does, reads each answer to its Content-Length, and connects again when the server
+// closes (after its request cap, or when it answers Connection: close). Plain sockets and
 // threads, so that the client costs the same whatever server it measures.
 //
-//   loadgen PORT status|echo CLIENTS SECONDS [CALLS]
+//   loadgen PORT status|echo CLIENTS SECONDS [CALLS] [keep]
 //
 // With CALLS it stops after that many calls or SECONDS, whichever comes first.
 // Prints one line: calls/s, latency p50 and p99 in microseconds, request MB/s, errors.
@@ -15,6 +18,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -43,58 +47,172 @@ std::string callBody(const std::string &method)
     return body;
 }
 
-std::string request(const std::string &body, int port)
+std::string request(const std::string &body, int port, bool keep)
 {
     return "POST /RPC2 HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port)
-        + "\r\nUser-Agent: loadgen\r\nContent-Type: text/xml\r\nConnection: close\r\n"
-          "Content-Length: "
-        + std::to_string(body.size()) + "\r\n\r\n" + body;
+        + "\r\nUser-Agent: loadgen\r\nContent-Type: text/xml\r\n"
+        + (keep ? "" : "Connection: close\r\n") + "Content-Length: " + std::to_string(body.size())
+        + "\r\n\r\n" + body;
 }
 
-// One call on a new connection; false when the server's answer is not an HTTP 200 carrying
-// a methodResponse without a fault.
-bool call(const sockaddr_in &address, const std::string &bytes, std::string &answer)
+bool isGoodAnswer(const std::string &answer)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return false;
-    const int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    bool ok = connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
-    for (size_t sent = 0; ok && sent < bytes.size();) {
-        const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        ok = n > 0;
-        sent += ok ? size_t(n) : 0;
-    }
-    answer.clear();
-    char buffer[65536];
-    while (ok) {
-        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        answer.append(buffer, size_t(n));
-    }
-    close(fd);
-    return ok && answer.compare(0, 7, "HTTP/1.") == 0 && answer.compare(8, 5, " 200 ") == 0
+    return answer.compare(0, 7, "HTTP/1.") == 0 && answer.compare(8, 5, " 200 ") == 0
         && answer.find("methodResponse") != std::string::npos
         && answer.find("<fault>") == std::string::npos;
 }
+
+// The value of a header, or an empty string; header names in any case.
+std::string headerValue(const std::string &head, const std::string &name)
+{
+    std::string lower(head);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+        [](unsigned char c) { return char(std::tolower(c)); });
+    const size_t at = lower.find("\r\n" + name + ":");
+    if (at == std::string::npos)
+        return {};
+    const size_t start = lower.find_first_not_of(' ', at + name.size() + 3);
+    const size_t end = lower.find("\r\n", start);
+    return lower.substr(start, end - start);
+}
+
+class Connection
+{
+public:
+    Connection(const sockaddr_in &address, const std::string &bytes, bool keep)
+        : address(address)
+        , bytes(bytes)
+        , keep(keep)
+    { }
+    ~Connection() { drop(); }
+
+    // One call; false when the server's answer is not an HTTP 200 carrying a methodResponse
+    // without a fault.
+    bool call(std::string &answer)
+    {
+        if (!keep)
+            return callOnce(answer);
+        // A kept connection the server has closed since the last call fails before anything
+        // arrives: that call goes again on a new one.
+        const bool reused = fd >= 0;
+        if (callKept(answer))
+            return true;
+        return reused && answer.empty() && callKept(answer);
+    }
+
+private:
+    bool open()
+    {
+        fd = socket(AF_INET, SOCK_STREAM, 0);
+        if (fd < 0)
+            return false;
+        const int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+            return true;
+        drop();
+        return false;
+    }
+
+    void drop()
+    {
+        if (fd >= 0)
+            close(fd);
+        fd = -1;
+    }
+
+    bool sendAll()
+    {
+        for (size_t sent = 0; sent < bytes.size();) {
+            const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0)
+                return false;
+            sent += size_t(n);
+        }
+        return true;
+    }
+
+    // Reads what arrives; 0 when the server closed, -1 on an error.
+    ssize_t receive(std::string &answer)
+    {
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n > 0)
+            answer.append(buffer, size_t(n));
+        return n;
+    }
+
+    bool callOnce(std::string &answer)
+    {
+        answer.clear();
+        bool ok = open() && sendAll();
+        while (ok) {
+            const ssize_t n = receive(answer);
+            if (n <= 0) {
+                ok = n == 0;
+                break;
+            }
+        }
+        drop();
+        return ok && isGoodAnswer(answer);
+    }
+
+    bool callKept(std::string &answer)
+    {
+        answer.clear();
+        if ((fd < 0 && !open()) || !sendAll()) {
+            drop();
+            return false;
+        }
+        // Without a Content-Length the answer ends when the server closes (HTTP/1.0).
+        size_t headEnd = std::string::npos;
+        size_t total = std::string::npos;
+        while (headEnd == std::string::npos || answer.size() < total) {
+            const ssize_t n = receive(answer);
+            if (n == 0 && headEnd != std::string::npos && total == std::string::npos) {
+                drop();
+                return isGoodAnswer(answer);
+            }
+            if (n <= 0) {
+                drop();
+                return false;
+            }
+            if (headEnd == std::string::npos) {
+                headEnd = answer.find("\r\n\r\n");
+                if (headEnd != std::string::npos) {
+                    const std::string length
+                        = headerValue(answer.substr(0, headEnd + 2), "content-length");
+                    if (!length.empty())
+                        total = headEnd + 4 + std::stoul(length);
+                }
+            }
+        }
+        if (headerValue(answer.substr(0, headEnd + 2), "connection") == "close")
+            drop();
+        return answer.size() == total && isGoodAnswer(answer);
+    }
+
+    const sockaddr_in &address;
+    const std::string &bytes;
+    const bool keep;
+    int fd = -1;
+    char buffer[65536];
+};
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (argc != 5 && argc != 6) {
-        std::fprintf(stderr, "usage: loadgen PORT status|echo CLIENTS SECONDS [CALLS]\n");
+    const bool keep = argc > 5 && std::strcmp(argv[argc - 1], "keep") == 0;
+    const int counted = keep ? argc - 1 : argc;
+    if (counted != 5 && counted != 6) {
+        std::fprintf(stderr, "usage: loadgen PORT status|echo CLIENTS SECONDS [CALLS] [keep]\n");
         return 2;
     }
     const int port = std::atoi(argv[1]);
     const std::string method = argv[2];
     const int clients = std::max(1, std::atoi(argv[3]));
     const double seconds = std::atof(argv[4]);
-    const long maxCalls = argc == 6 ? std::atol(argv[5]) : 0;
+    const long maxCalls = counted == 6 ? std::atol(argv[5]) : 0;
 
     sockaddr_in address {};
     address.sin_family = AF_INET;
@@ -102,7 +220,7 @@ int main(int argc, char *argv[])
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
 
     const std::string body = callBody(method);
-    const std::string bytes = request(body, port);
+    const std::string bytes = request(body, port, keep);
 
     std::atomic<bool> running { true };
     std::atomic<long> started { 0 };
@@ -114,12 +232,13 @@ int main(int argc, char *argv[])
     for (int c = 0; c < clients; ++c) {
         threads.emplace_back([&, c] {
             std::string answer;
+            Connection connection(address, bytes, keep);
             auto &mine = latencies[size_t(c)];
             mine.reserve(1 << 18);
             while (running.load(std::memory_order_relaxed)
                 && (maxCalls == 0 || started.fetch_add(1) < maxCalls)) {
                 const Clock::time_point before = Clock::now();
-                if (call(address, bytes, answer))
+                if (connection.call(answer))
                     mine.push_back(
                         std::chrono::duration<float, std::micro>(Clock::now() - before).count());
                 else

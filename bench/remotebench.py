@@ -2,9 +2,12 @@
 """Remote-call benchmarks: the panel's XML-RPC server against its peers, in one run.
 
 Every server runs pinned to core 0 and the load generator to core 1. Each case is three
-runs; the run with the median calls/s is reported. Prints Markdown tables and the targets.
+runs; the run with the median calls/s is reported. A case runs with a new connection per
+call and, where the server keeps connections, with kept ones. With --previous, the
+monopanel of another build (the previous main) is measured beside this one, and Python's
+ServerProxy calls both. Prints Markdown tables and the targets.
 
-    remotebench.py BUILD_DIR [--seconds 5] [--runs 3]
+    remotebench.py BUILD_DIR [--seconds 5] [--runs 3] [--previous BUILD_DIR]
 """
 import argparse
 import os
@@ -56,21 +59,32 @@ class Server:
         self.process.wait()
 
 
-def load(loadgen, port, method, clients, seconds, calls=0):
+def load(loadgen, port, method, clients, seconds, calls=0, keep=False):
     command = ["taskset", "-c", LOAD_CORE, loadgen, str(port), method, str(clients),
                str(seconds)]
     if calls:
         command.append(str(calls))
+    if keep:
+        command.append("keep")
     output = subprocess.run(command, capture_output=True, text=True, check=False).stdout.split()
     values = dict(zip(output[0::2], output[1::2]))
     return {key: float(value) for key, value in values.items()}
 
 
-def measure(loadgen, port, method, clients, seconds, runs):
-    load(loadgen, port, method, clients, 0.5)  # warm-up
-    results = [load(loadgen, port, method, clients, seconds) for _ in range(runs)]
+def measure(loadgen, port, method, clients, keep, seconds, runs):
+    load(loadgen, port, method, clients, 0.5, keep=keep)  # warm-up
+    results = [load(loadgen, port, method, clients, seconds, keep=keep) for _ in range(runs)]
     results.sort(key=lambda r: r.get("calls/s", 0.0))
     return results[len(results) // 2]
+
+
+def proxy_rate(port, seconds, runs):
+    """Python's ServerProxy calling status in a loop: the median of the runs' calls/s."""
+    script = pathlib.Path(__file__).resolve().parent / "proxyload.py"
+    rates = sorted(float(subprocess.run(
+        ["taskset", "-c", LOAD_CORE, sys.executable, script, str(port), str(seconds)],
+        capture_output=True, text=True, check=True).stdout.split()[1]) for _ in range(runs))
+    return rates[len(rates) // 2]
 
 
 def main():
@@ -79,6 +93,7 @@ def main():
     parser.add_argument("--seconds", type=float, default=5.0)
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--panel-calls", type=int, default=100000)
+    parser.add_argument("--previous", help="a build of the previous main, measured beside")
     args = parser.parse_args()
     build = pathlib.Path(args.build)
     bench = build / "bench"
@@ -94,24 +109,39 @@ def main():
         print("xmlrpc-c peer not built: install libxmlrpc-c++9-dev (Debian 12: libxmlrpc-c++8-dev)", file=sys.stderr)
 
     rows = []  # (server, loop, case, result)
+    proxy = []  # (server, calls/s)
 
-    def run(name, loop, command, env, cases):
+    def run(name, loop, command, env, cases, proxied=False):
         with Server(command, env) as server:
-            for method, clients in cases:
-                result = measure(loadgen, server.port, method, clients, args.seconds, args.runs)
-                rows.append((name, loop, f"{method} c={clients}", result))
+            for method, clients, keep in cases:
+                result = measure(loadgen, server.port, method, clients, keep, args.seconds,
+                                 args.runs)
+                rows.append((name, loop, case_name(method, clients, keep), result))
+            if proxied:
+                proxy.append((name, proxy_rate(server.port, args.seconds, args.runs)))
 
-    status_cases = [("status", 8), ("status", 1)]
+    status_cases = [("status", 8, False), ("status", 1, False)]
+    kept_cases = [("status", 8, True), ("status", 1, True)]
+    panel = ["app/monopanel", "/nonexistent/tty", "PORT"]
+    previous = pathlib.Path(args.previous) if args.previous else None
     for loop, env in loops.items():
-        run("monopanel", loop, [build / "app" / "monopanel", "/nonexistent/tty", "PORT"], env,
-            status_cases)
-        run("library echo server", loop, [bench / "echoserver", "PORT"], env, [("echo", 1)])
-        run("Qt floor", loop, [bench / "floorserver", "PORT"], env, status_cases)
+        # The program's own loop is the one ServerProxy measures, as the program runs.
+        own = loop == "no-glib"
+        run("monopanel", loop, [build / panel[0]] + panel[1:], env, status_cases + kept_cases,
+            own)
+        if previous:
+            run("monopanel, previous main", loop, [previous / panel[0]] + panel[1:], env,
+                status_cases, own)
+        run("library echo server", loop, [bench / "echoserver", "PORT"], env,
+            [("echo", 1, False)])
+        run("Qt floor", loop, [bench / "floorserver", "PORT"], env, status_cases + kept_cases)
     for name, command in peers.items():
-        run(name, "-", command, {}, status_cases + [("echo", 1)])
+        # Python's server speaks HTTP/1.0 and closes after each call.
+        kept = kept_cases if name.startswith("xmlrpc-c") else []
+        run(name, "-", command, {}, status_cases + kept + [("echo", 1, False)])
 
     print(f"Remote calls: {args.runs} runs of {args.seconds:g} s each, median run; a new "
-          "connection per call; server on core 0, load on core 1.")
+          "connection per call unless kept; server on core 0, load on core 1.")
     print()
     print("| server | event loop | case | calls/s | p50 µs | p99 µs | request MB/s | errors |")
     print("|---|---|---|---|---|---|---|---|")
@@ -121,6 +151,15 @@ def main():
               f"{r.get('p50_us', 0):.0f} | {r.get('p99_us', 0):.0f} | {mbps} | "
               f"{r.get('errors', 0):.0f} |")
     print()
+    if proxy:
+        print(f"Python's ServerProxy calling status in a loop ({sys.executable}), Qt's own loop, "
+              "median of the runs:")
+        print()
+        print("| server | calls/s |")
+        print("|---|---|")
+        for name, rate in proxy:
+            print(f"| {name} | {rate:,.0f} |")
+        print()
 
     def pick(name, loop, case):
         for n, l, c, r in rows:
@@ -145,6 +184,7 @@ def main():
     print("Targets:")
     best_peer = {case: max((pick(n, "-", case).get("calls/s", 0) for n in peers), default=0)
                  for case in ("status c=8", "echo c=1")}
+    xmlrpcc_kept = pick("xmlrpc-c (runOnce)", "-", "status c=8 kept").get("calls/s", 0)
     for loop in loops:
         ours8 = pick("monopanel", loop, "status c=8").get("calls/s", 0)
         floor8 = pick("Qt floor", loop, "status c=8").get("calls/s", 0)
@@ -159,6 +199,21 @@ def main():
             (f"echo ≥ 2 × best peer ({best_peer['echo c=1']:,.1f})", echo,
              echo >= 2 * best_peer["echo c=1"]),
         ]
+        kept8 = pick("monopanel", loop, "status c=8 kept").get("calls/s", 0)
+        kept1 = pick("monopanel", loop, "status c=1 kept").get("p50_us", 1e9)
+        floor1 = pick("Qt floor", loop, "status c=1 kept").get("p50_us", 0)
+        checks += [
+            (f"kept status c=8 ≥ 1.5 × xmlrpc-c kept ({xmlrpcc_kept:,.0f})", kept8,
+             kept8 >= 1.5 * xmlrpcc_kept),
+            (f"kept status c=1 p50 ≤ 1.25 × floor's ({floor1:.0f} µs)", kept1,
+             kept1 <= 1.25 * floor1),
+        ]
+        if previous:
+            for case in ("status c=8", "status c=1"):
+                now = pick("monopanel", loop, case).get("calls/s", 0)
+                before = pick("monopanel, previous main", loop, case).get("calls/s", 0)
+                checks.append((f"{case}, new connections, ≥ 0.9 × previous main "
+                               f"({before:,.0f})", now, now >= 0.9 * before))
         late, growth = next((p["late"], p["after"] - p["start"]) for l, p in panel_results
                             if l == loop)
         checks.append(("timer lateness under load < 20 ms", late, late < 20))
@@ -184,6 +239,10 @@ def panel_under_load(build, loadgen, env, calls):
         after = report()
         return {"start": start, "warm": warm, "after": int(after["rss_kb"]),
                 "late": float(after["worst_late_ms"])}
+
+
+def case_name(method, clients, keep):
+    return f"{method} c={clients}" + (" kept" if keep else "")
 
 
 if __name__ == "__main__":

@@ -86,7 +86,8 @@ void PanelMirror::decide(const std::function<void(PanelTracker &)> &decision)
 void PanelMirror::pollLater()
 {
     if (pendingCalls.isEmpty()) {
-        pollTimer.start(PollInterval);
+        pollTimer.start(
+            snapshot().state == PanelSnapshot::State::Moving ? MovingPollInterval : PollInterval);
         return;
     }
     pollTimer.stop();
