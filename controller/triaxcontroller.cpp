@@ -101,6 +101,12 @@ QString TriaxController::devicePath() const
     return serial->devicePath();
 }
 
+QString TriaxController::wavelengthText() const
+{
+    const int point = m_wavelengthReading.indexOf(QLatin1Char('.'));
+    return point < 0 ? m_wavelengthReading : m_wavelengthReading.left(point + 3);
+}
+
 bool TriaxController::isVerbose() const
 {
     return engine->isVerbose();
@@ -335,8 +341,8 @@ bool TriaxController::readAnswer(const QString &head, const QByteArray &received
         emit positionChanged(m_positionText);
         break;
     case Meaning::Wavelength:
-        m_wavelengthText = reading.text;
-        emit wavelengthChanged(m_wavelengthText);
+        m_wavelengthReading = reading.text;
+        emit wavelengthChanged(wavelengthText());
         break;
     case Meaning::InSlit:
         m_inSlitText = reading.text;

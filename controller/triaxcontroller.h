@@ -61,8 +61,11 @@ public:
     // Until the first read-back the texts are empty and the numbers 0.
     QString positionText() const { return m_positionText; }
     int position() const { return m_positionText.toInt(nullptr, 10); }
-    QString wavelengthText() const { return m_wavelengthText; }
-    double wavelength() const { return m_wavelengthText.toDouble(); }
+    // The window's two decimals, cut off rather than rounded, as the panel has
+    // always shown them; the number is the instrument's whole reading, which
+    // programs record (1234.575, not 1234.57).
+    QString wavelengthText() const;
+    double wavelength() const { return m_wavelengthReading.toDouble(); }
     QString inSlitText() const { return m_inSlitText; }
     int inSlitSteps() const { return m_inSlitText.toInt(); }
     QString outSlitText() const { return m_outSlitText; }
@@ -152,7 +155,7 @@ private:
     QString m_faultReason;
     int m_readBacks = 0;
     QString m_positionText;
-    QString m_wavelengthText;
+    QString m_wavelengthReading;
     QString m_inSlitText;
     QString m_outSlitText;
     int m_grating = 0;

@@ -137,11 +137,11 @@ Reading parseH(const QByteArray &received)
     return value(Meaning::Position, received, position);
 }
 
-// The instrument gives at least three decimals; the panel keeps two, cut
-// off rather than rounded.
+// The instrument gives at least three decimals, and a reading with fewer is
+// not one. The reading is kept whole: the window cuts it to two decimals.
 Reading parseZ62(const QByteArray &received)
 {
-    static const QRegularExpression wavelength(QStringLiteral("^o(\\d+\\.\\d\\d)\\d+"));
+    static const QRegularExpression wavelength(QStringLiteral("^o(\\d+\\.\\d\\d\\d+)"));
     return value(Meaning::Wavelength, received, wavelength);
 }
 

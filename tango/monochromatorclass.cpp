@@ -141,7 +141,7 @@ void MonochromatorClass::attribute_factory(std::vector<Tango::Attr *> &attribute
     attributes.push_back(withProperties(
         new MonochromatorAttribute("Wavelength", Tango::DEV_DOUBLE, &Monochromator::readWavelength,
             &Monochromator::writeWavelength),
-        { "Wavelength", "Wavelength the grating is set to, as read back", "nm", "1e-9", "%7.2f" },
+        { "Wavelength", "Wavelength the grating is set to, as read back", "nm", "1e-9", "%8.3f" },
         TriaxLimits::wavelength));
     attributes.push_back(withProperties(
         new MonochromatorAttribute("Position", Tango::DEV_LONG, &Monochromator::readPosition),

@@ -88,7 +88,7 @@ void TestAnswers::readings_data()
                    "99",
             5),
         Meaning::Position, "1");
-    row("wavelength cut to two decimals", "Z62,0", "o546.0799\r", Meaning::Wavelength, "546.07");
+    row("wavelength read whole", "Z62,0", "o546.0799\r", Meaning::Wavelength, "546.0799");
     row("wavelength needs a third decimal", "Z62,0", "o546.07", Meaning::NotUnderstood);
     row("grating", "Z452,0,0,0", "o1", Meaning::Grating, "1");
     row("entrance slit", "j0,0", "o12", Meaning::InSlit, "12");

@@ -158,7 +158,7 @@ void TestDialogue::wavelengthMoveIsPolledAndReadBack()
 
     QCOMPARE(triax->readBacks(), 2);
     QCOMPARE(triax->position(), 21843);
-    QCOMPARE(remote<double>("getWavelength"), 546.07);
+    QCOMPARE(remote<double>("getWavelength"), 546.075);
 }
 
 void TestDialogue::startUpOnAnotherGratingSelectsItOnce()
@@ -262,7 +262,7 @@ void TestDialogue::lostPollAnswerIsAskedAgain()
     QVERIFY(settle());
     QCOMPARE(wire(), (QList<QByteArray> { "Z61,0,546.07\r", "E", "E" } + motionReadBack));
     QCOMPARE(remote<int>("status"), 1);
-    QCOMPARE(remote<double>("getWavelength"), 546.07);
+    QCOMPARE(remote<double>("getWavelength"), 546.075);
 }
 
 void TestDialogue::silentInstrumentHandsControlBack()
@@ -394,7 +394,7 @@ void TestDialogue::answerGapPollsAndReadsBackAtTheLinesPace()
     QCOMPARE(sent.mid(1 + polls), motionReadBack);
     QCOMPARE(triax->readBacks(), 2);
     QCOMPARE(triax->positionText(), QStringLiteral("21843"));
-    QCOMPARE(remote<double>("getWavelength"), 546.07);
+    QCOMPARE(remote<double>("getWavelength"), 546.075);
     QCOMPARE(triax->inSlitSteps(), 100);
     QCOMPARE(triax->outSlitSteps(), 100);
     QCOMPARE(triax->grating(), 0);

@@ -254,7 +254,7 @@ void TestPanelMirror::followsThePanel()
     QCOMPARE(mirror->snapshot().state, State::Moving);
     // ON comes with the read-back after the move, never before it.
     QTRY_COMPARE_WITH_TIMEOUT(mirror->snapshot().state, State::On, 10000);
-    QCOMPARE(mirror->snapshot().wavelength, 546.07);
+    QCOMPARE(mirror->snapshot().wavelength, 546.075);
     QCOMPARE(mirror->snapshot().position, 21843);
 
     QVERIFY(mirror->request({ Kind::MoveRelative, 8000 }, &refusal));

@@ -154,7 +154,7 @@ void TestRemote::sessionDrivesThePanel()
         QStringLiteral("546.07"));
     QVERIFY(settle());
     QCOMPARE(wire().first(), QByteArray("Z61,0,546.07\r"));
-    QCOMPARE(call("getWavelength"), QJsonArray({ "float", 546.07 }));
+    QCOMPARE(call("getWavelength"), QJsonArray({ "float", 546.075 }));
     QCOMPARE(call("getPosition"), integer(21843));
 
     // The simulator starts with both slits at 100 steps.

@@ -69,7 +69,7 @@ void TestServer::wavelengthMoveThroughTheRemoteMethods()
     QCOMPARE(sent.mid(1 + polls),
         (QList<QByteArray> { "H0\r", "Z62,0\r", "Z452,0,0,0\r", "j0,0\r", "j0,2\r" }));
     QCOMPARE(callOutcome(client, QStringLiteral("status")), QVariant(1));
-    QCOMPARE(callOutcome(client, QStringLiteral("getWavelength")), QVariant(546.07));
+    QCOMPARE(callOutcome(client, QStringLiteral("getWavelength")), QVariant(546.075));
     QCOMPARE(callOutcome(client, QStringLiteral("getPosition")), QVariant(21843));
 
     ::kill(pid_t(server.processId()), SIGTERM);

@@ -166,7 +166,7 @@ void TestXmlrpcc::xmlrpccDrivesTheInstrument()
     wavelength.addc(546.07);
     QCOMPARE(callFromXmlrpcc(port, "setWavelength", wavelength), QVariant(QString("")));
     QVERIFY(QTest::qWaitFor(settled, 10000));
-    QCOMPARE(callFromXmlrpcc(port, "getWavelength"), QVariant(546.07));
+    QCOMPARE(callFromXmlrpcc(port, "getWavelength"), QVariant(546.075));
 
     xmlrpc_c::paramList wrongType;
     wrongType.addc(500);
