@@ -136,7 +136,8 @@ function setText(element, text) {
 
 // Mirrors the desktop panel's looks: open to requests while the instrument is ready (also
 // while a quiet move it was asked for runs), locked while the motor is polled, only close
-// once the instrument is silent, only connect while the port is closed or lost.
+// once the instrument is silent, only connect while the port is closed, lost or the
+// instrument wakes up.
 function lookOf(state) {
   switch (state.state) {
   case "reading back":
@@ -152,7 +153,7 @@ function lookOf(state) {
   case "cannot open":
     return { look: "fault", inputs: false, connect: true, close: false };
   case "waking up":
-    return { look: "waking", inputs: false, connect: false, close: false };
+    return { look: "waking", inputs: false, connect: true, close: false };
   default:
     return { look: "closed", inputs: false, connect: true, close: false };
   }
