@@ -23,7 +23,7 @@ int main(int argc, char *argv[])
     controller.setAnswerGap(Startup::answerGapFromEnvironment());
     settings.rememberDeviceOf(&controller);
     ServerXmlRPC remoteApi(&controller, commandLine.port);
-    WidgetTriax triax(&controller, remoteApi.listeningOn());
+    WidgetTriax triax(&controller, remoteApi.listeningOn(), remoteApi.pageAddress());
     QObject::connect(&remoteApi, &ServerXmlRPC::warningLogged, &triax, &WidgetTriax::appendLog);
     triax.restoreGeometry(settings.windowGeometry());
     triax.setVisible(true);

@@ -46,7 +46,7 @@ bool serverIsDone()
     return fixture->server.findChildren<KelpXmlRpcServerConnection *>().isEmpty();
 }
 
-const QList<QByteArray> Refusals { "400 Bad Request", "405 Method Not Allowed",
+const QList<QByteArray> Refusals { "400 Bad Request", "404 Not Found", "405 Method Not Allowed",
     "411 Length Required", "413 Payload Too Large", "431 Request Header Fields Too Large",
     "503 Service Unavailable" };
 // Refused with a line that says why.

@@ -27,13 +27,15 @@ void showRequest(QLineEdit *field, const QString &text)
 
 } // namespace
 
-WidgetTriax::WidgetTriax(TriaxController *controller, const QString &remoteControl, QWidget *parent)
+WidgetTriax::WidgetTriax(TriaxController *controller, const QString &remoteControl,
+    const QString &pageAddress, QWidget *parent)
     : QDockWidget(parent)
     , controller(controller)
     , ui(std::make_unique<Ui::Triax>())
 {
     ui->setupUi(this);
     ui->lbPortValue->setText(remoteControl);
+    ui->lbPageValue->setText(pageAddress);
     ui->lbDeviceValue->setText(controller->devicePath());
     listDevices();
     ui->ckbVerbose->setChecked(controller->isVerbose());

@@ -21,9 +21,10 @@ class WidgetTriax : public QDockWidget
 
 public:
     // remoteControl is shown as the remote-control port: a port, or an
-    // address and a port.
-    WidgetTriax(
-        TriaxController *controller, const QString &remoteControl, QWidget *parent = nullptr);
+    // address and a port; pageAddress as the address of the instrument's page
+    // on it, for the operator to hand on.
+    WidgetTriax(TriaxController *controller, const QString &remoteControl,
+        const QString &pageAddress = QString(), QWidget *parent = nullptr);
     ~WidgetTriax() override;
 
 public Q_SLOTS:

@@ -27,6 +27,7 @@ inline constexpr QLatin1String setGrating("setGrating");
 inline constexpr QLatin1String getPosition("getPosition");
 inline constexpr QLatin1String dir("__dir__");
 inline constexpr QLatin1String getState("getState");
+inline constexpr QLatin1String getLimits("getLimits");
 } // namespace Method
 
 // The value of getState's "state".
@@ -65,6 +66,22 @@ inline constexpr QLatin1String inSlit("inSlit");
 inline constexpr QLatin1String outSlit("outSlit");
 inline constexpr QLatin1String grating("grating");
 } // namespace Key
+
+// The members of getLimits' answer, one for each limit of a request, and the members of each.
+namespace Limit {
+inline constexpr QLatin1String wavelength("wavelength");
+inline constexpr QLatin1String slit("slit");
+inline constexpr QLatin1String grating("grating");
+inline constexpr QLatin1String relativeMove("relativeMove");
+
+inline constexpr QLatin1String minimum("minimum");
+inline constexpr QLatin1String maximum("maximum");
+// Decimals a request may carry.
+inline constexpr QLatin1String decimals("decimals");
+// Empty for a plain number.
+inline constexpr QLatin1String unit("unit");
+inline constexpr QLatin1String reason("reason");
+} // namespace Limit
 
 } // namespace RemoteContract
 

@@ -4,21 +4,31 @@
 #include "remoteaccess.h"
 #include "remotecontract.h"
 #include "triaxcontroller.h"
+#include "triaxlimits.h"
 
+#include <QFile>
+#include <QSysInfo>
 #include <QtDebug>
+
+// The resources of a static library are linked in only where they are named.
+static void initPageResources()
+{
+    Q_INIT_RESOURCE(page);
+}
 
 namespace {
 
 namespace Method = RemoteContract::Method;
 namespace StateName = RemoteContract::StateName;
 namespace Key = RemoteContract::Key;
+namespace Limit = RemoteContract::Limit;
 
 // In the order they are registered.
-constexpr QLatin1String methodNames[]
-    = { Method::connect, Method::close, Method::checkConnection, Method::status, Method::help,
-          Method::getWavelength, Method::setWavelength, Method::moveRelative, Method::getInSlit,
-          Method::setInSlit, Method::getOutSlit, Method::setOutSlit, Method::getGrating,
-          Method::setGrating, Method::getPosition, Method::dir, Method::getState };
+constexpr QLatin1String methodNames[] = { Method::connect, Method::close, Method::checkConnection,
+    Method::status, Method::help, Method::getWavelength, Method::setWavelength,
+    Method::moveRelative, Method::getInSlit, Method::setInSlit, Method::getOutSlit,
+    Method::setOutSlit, Method::getGrating, Method::setGrating, Method::getPosition, Method::dir,
+    Method::getState, Method::getLimits };
 
 // The lines of help(), in its order; each is also what system.methodHelp tells of its method.
 struct HelpLine
@@ -44,6 +54,9 @@ const HelpLine helpLines[] = {
     { Method::getState,
         "getState() returns state, text, reason, readBacks, ready and the values, "
         "struct" },
+    { Method::getLimits,
+        "getLimits() returns wavelength, slit, grating and relativeMove, each with its "
+        "minimum, maximum, decimals, unit and reason, struct" },
     { Method::help, "help() this info !" },
 };
 
@@ -81,6 +94,32 @@ QString stateName(TriaxController::State state)
     return QString();
 }
 
+template<typename T>
+QVariantMap limit(const TriaxLimit<T> &limit)
+{
+    return {
+        { Limit::minimum, limit.minimum },
+        { Limit::maximum, limit.maximum },
+        { Limit::decimals, limit.decimals },
+        { Limit::unit, QString::fromLatin1(limit.unit) },
+        { Limit::reason, QString::fromLatin1(limit.reason) },
+    };
+}
+
+// The instrument's page: its path, the resource it is read from and its type.
+struct PageFile
+{
+    const char *path;
+    const char *resource;
+    const char *contentType;
+};
+const PageFile pageFiles[] = {
+    { "/", ":/page/index.html", "text/html; charset=utf-8" },
+    { "/panel.css", ":/page/panel.css", "text/css; charset=utf-8" },
+    { "/panel.js", ":/page/panel.js", "text/javascript; charset=utf-8" },
+    { "/monopanel.svg", ":/page/monopanel.svg", "image/svg+xml" },
+};
+
 } // namespace
 
 ServerXmlRPC::ServerXmlRPC(TriaxController *controller, int port, QObject *parent)
@@ -113,6 +152,13 @@ ServerXmlRPC::ServerXmlRPC(
 
     for (const QLatin1String name : methodNames)
         rpcServer->addMethod(name, this, name.data(), helpLine(name).trimmed());
+
+    initPageResources();
+    for (const PageFile &file : pageFiles) {
+        QFile resource(QString::fromLatin1(file.resource));
+        if (resource.open(QIODevice::ReadOnly))
+            rpcServer->addDocument(file.path, file.contentType, resource.readAll());
+    }
 }
 
 quint16 ServerXmlRPC::serverPort() const
@@ -141,6 +187,19 @@ QString ServerXmlRPC::listeningOn() const
     if (address.protocol() == QAbstractSocket::IPv6Protocol)
         return QStringLiteral("[%1]:%2").arg(address.toString(), port);
     return QStringLiteral("%1:%2").arg(address.toString(), port);
+}
+
+QString ServerXmlRPC::pageAddress() const
+{
+    if (!rpcServer->isListening())
+        return QString();
+    const QHostAddress address = serverAddress();
+    QString host = address.toString();
+    if (address == QHostAddress::AnyIPv4)
+        host = QSysInfo::machineHostName();
+    else if (address.protocol() == QAbstractSocket::IPv6Protocol)
+        host = QStringLiteral("[%1]").arg(host);
+    return QStringLiteral("http://%1:%2/").arg(host).arg(serverPort());
 }
 
 int ServerXmlRPC::connect()
@@ -187,6 +246,16 @@ QVariantMap ServerXmlRPC::getState()
         { Key::inSlit, controller->inSlitSteps() },
         { Key::outSlit, controller->outSlitSteps() },
         { Key::grating, controller->grating() },
+    };
+}
+
+QVariantMap ServerXmlRPC::getLimits()
+{
+    return {
+        { Limit::wavelength, limit(TriaxLimits::wavelength) },
+        { Limit::slit, limit(TriaxLimits::slit) },
+        { Limit::grating, limit(TriaxLimits::grating) },
+        { Limit::relativeMove, limit(TriaxLimits::relativeMove) },
     };
 }
 

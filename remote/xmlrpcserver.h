@@ -17,6 +17,8 @@ class TriaxController;
 // only queue work and answer at once; a request the controller refuses (not
 // ready, out of its limits) changes nothing and answers normally. Clients
 // learn the outcome through status() and the getters.
+// The same port serves the instrument's page (remote/page/), a client of
+// these methods like any other.
 class ServerXmlRPC : public QObject
 {
     Q_OBJECT
@@ -38,6 +40,10 @@ public:
     // listening failed, the port asked for and why, as in
     // "port 8086: The bound address is already in use".
     QString listeningOn() const;
+    // The address of the instrument's page, served on the same port, as a
+    // browser on another machine opens it: with this machine's host name when
+    // it listens on every interface. Empty when listening failed.
+    QString pageAddress() const;
 
 Q_SIGNALS:
     // Each warning line written about remote control, the server's own among
@@ -63,6 +69,7 @@ private Q_SLOTS:
     QVariantList __dir__();
     int getPosition();
     QVariantMap getState();
+    QVariantMap getLimits();
 
 private:
     KelpXmlRpcServer *rpcServer;

@@ -27,11 +27,20 @@ known_release() {
 }
 
 # The lines of a package list (standard input) that are for release $1: comments and empty
-# lines dropped, a line ending in "[release]" kept only for that release.
+# lines dropped, a line with "[release]" kept only for that release, a line with
+# "unless-command:NAME" dropped where the command NAME is already installed from elsewhere.
 packages_for() {
     sed -e 's/#.*//' -e '/^[[:space:]]*$/d' |
-        while read -r package releases; do
-            if [[ -z $releases || $releases == "[$1]" ]]; then
+        while read -r package conditions; do
+            local wanted=yes condition
+            for condition in $conditions; do
+                case $condition in
+                    "[$1]") ;;
+                    \[*\]) wanted=no ;;
+                    unless-command:*) command -v "${condition#unless-command:}" >/dev/null && wanted=no ;;
+                esac
+            done
+            if [[ $wanted == yes ]]; then
                 echo "$package"
             fi
         done

@@ -146,7 +146,7 @@ void TestHostile::refusedRequests_data()
     garbage[101] = '\xff';
     // The blank line completes the header, so the garbage is judged rather than waited on.
     QTest::newRow("binary garbage") << garbage + "\r\n\r\n" << QByteArray("400");
-    QTest::newRow("GET") << QByteArray("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+    QTest::newRow("PUT") << QByteArray("PUT / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
                          << QByteArray("405");
     QTest::newRow("1 MB header line")
         << "POST / HTTP/1.1\r\nX-Long: " + QByteArray(1024 * 1024, 'a') + "\r\n\r\n"

@@ -200,14 +200,16 @@ void TestRemote::introspection()
              "getInSlit() returns int\nsetInSlit(int) \ngetOutSlit() returns int\nsetOutSlit(int) "
              "\ngetGrating() returns current grating, int\nsetGrating(int)\ngetPosition()\n"
              "getState() returns state, text, reason, readBacks, ready and the values, struct\n"
+             "getLimits() returns wavelength, slit, grating and relativeMove, each with its "
+             "minimum, maximum, decimals, unit and reason, struct\n"
              "help() this info !\n"));
     const QJsonArray names { "connect", "close", "checkConnection", "status", "help",
         "getWavelength", "setWavelength", "moveRelative", "getInSlit", "setInSlit", "getOutSlit",
-        "setOutSlit", "getGrating", "setGrating", "getPosition", "getState" };
+        "setOutSlit", "getGrating", "setGrating", "getPosition", "getState", "getLimits" };
     QCOMPARE(call("__dir__"), QJsonArray({ "list", names }));
 
     const QJsonArray listed = call("system.listMethods").at(1).toArray();
-    QCOMPARE(listed.size(), 21);
+    QCOMPARE(listed.size(), 22);
     QVERIFY(listed.contains("__dir__") && listed.contains("system.multicall"));
     QCOMPARE(call("system.methodHelp", "'getGrating'"),
         text("getGrating() returns current grating, int"));

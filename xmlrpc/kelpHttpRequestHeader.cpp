@@ -81,6 +81,7 @@ bool KelpHttpRequestHeader::parseRequestLine(QByteArrayView line)
         || version.at(6) != '.' || !isDigit(version.at(7)))
         return false;
     m_method = method.toByteArray();
+    m_target = target.toByteArray();
     m_http10 = version.compare("HTTP/1.1") < 0;
     return true;
 }
@@ -102,6 +103,8 @@ bool KelpHttpRequestHeader::parseFieldLine(QByteArrayView line)
         m_origin = value.isEmpty() ? QByteArray("") : value.toByteArray();
     } else if (name.compare("Content-Type", Qt::CaseInsensitive) == 0) {
         m_contentType = value.isEmpty() ? QByteArray("") : value.toByteArray();
+    } else if (name.compare("If-None-Match", Qt::CaseInsensitive) == 0) {
+        m_ifNoneMatch = value.isEmpty() ? QByteArray("") : value.toByteArray();
     } else if (name.compare("Connection", Qt::CaseInsensitive) == 0) {
         // A list of options, and the field may come more than once.
         for (const QByteArrayView option : value.toByteArray().split(',')) {

@@ -25,6 +25,8 @@ public:
 
     bool isValid() const { return m_valid; }
     QByteArray method() const { return m_method; }
+    // The request target as sent, such as "/panel.js" or "/RPC2".
+    QByteArray target() const { return m_target; }
     // -1 without a Content-Length field.
     qint64 contentLength() const { return m_contentLength; }
     // Whether the client means to send another request on the connection: HTTP/1.1 unless
@@ -35,6 +37,7 @@ public:
     QByteArray host() const { return m_host; }
     QByteArray origin() const { return m_origin; }
     QByteArray contentType() const { return m_contentType; }
+    QByteArray ifNoneMatch() const { return m_ifNoneMatch; }
 
 private:
     bool parse(QByteArrayView text);
@@ -42,9 +45,11 @@ private:
     bool parseFieldLine(QByteArrayView line);
 
     QByteArray m_method;
+    QByteArray m_target;
     QByteArray m_host;
     QByteArray m_origin;
     QByteArray m_contentType;
+    QByteArray m_ifNoneMatch;
     bool m_http10 = false;
     bool m_close = false;
     bool m_keepAlive = false;

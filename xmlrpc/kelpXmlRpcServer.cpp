@@ -57,6 +57,18 @@ void KelpXmlRpcServer::removeMethod(const QString &method)
     methods.remove(method);
 }
 
+void KelpXmlRpcServer::addDocument(
+    const QByteArray &path, const QByteArray &contentType, const QByteArray &bytes)
+{
+    documents.add(path, contentType, bytes);
+}
+
+KelpDocuments::Response KelpXmlRpcServer::document(
+    QByteArrayView method, QByteArrayView target, QByteArrayView ifNoneMatch) const
+{
+    return documents.answer(method, target, ifNoneMatch);
+}
+
 QVariant KelpXmlRpcServer::call(const QString &method, const QVariantList &args) const
 {
     return KelpSystemMethods::answer(methods, method, args);

@@ -117,8 +117,12 @@ void KelpXmlRpcServerConnection::readRequests()
             searched = 0;
             requestTimer.start(server->requestTimeout());
         }
-        if (state == State::ReadingHeader && !readHeader())
+        // A document answered on a kept connection leaves it idle for the next request.
+        if (state == State::ReadingHeader && !readHeader()) {
+            if (state == State::Idle)
+                continue;
             return;
+        }
         if (received.size() < requestHeader.contentLength())
             return;
         // On a connection that closes after this request, everything that has arrived goes
@@ -146,14 +150,19 @@ void KelpXmlRpcServerConnection::answer(qsizetype length)
         state = State::Calling;
         parseCall(body);
     } else {
-        server->warn(QStringLiteral("Refused request from \"%1\": %2")
-                         .arg(peerAddress().toString(), refusal.second));
-        const QByteArray text = refusal.second.toUtf8() + '\n';
-        respond(refusal.first,
-            "Content-Type: text/plain; charset=utf-8\r\nContent-Length: "
-                + QByteArray::number(text.size()) + "\r\n",
-            text);
+        tell(refusal);
     }
+}
+
+void KelpXmlRpcServerConnection::tell(const QPair<QByteArray, QString> &refused)
+{
+    server->warn(QStringLiteral("Refused request from \"%1\": %2")
+                     .arg(peerAddress().toString(), refused.second));
+    const QByteArray text = refused.second.toUtf8() + '\n';
+    respond(refused.first,
+        "Content-Type: text/plain; charset=utf-8\r\nContent-Length: "
+            + QByteArray::number(text.size()) + "\r\n",
+        text);
 }
 
 // Takes the header off what has been received; true once it is complete and the request
@@ -194,9 +203,13 @@ bool KelpXmlRpcServerConnection::admit()
         refuse("400 Bad Request");
         return false;
     }
+    if (requestHeader.method() == "GET" || requestHeader.method() == "HEAD") {
+        serveDocument();
+        return false;
+    }
     if (requestHeader.method() != "POST") {
         qDebug("No Post!");
-        refuse("405 Method Not Allowed", "Allow: POST\r\n");
+        refuse("405 Method Not Allowed", "Allow: GET, HEAD, POST\r\n");
         return false;
     }
     if (requestHeader.contentLength() <= 0) {
@@ -237,6 +250,12 @@ QPair<QByteArray, QString> KelpXmlRpcServerConnection::foreignCall() const
                            "sites are not answered")
                 .arg(QString::fromLatin1(requestHeader.origin())) };
     }
+    return foreignHost();
+}
+
+QPair<QByteArray, QString> KelpXmlRpcServerConnection::foreignHost() const
+{
+    const QByteArray host = requestHeader.host();
     if (!host.isNull() && !server->admitsHost(host)) {
         return { "403 Forbidden",
             QStringLiteral("Host \"%1\" is not a name of this machine; add it to "
@@ -244,6 +263,24 @@ QPair<QByteArray, QString> KelpXmlRpcServerConnection::foreignCall() const
                 .arg(QString::fromLatin1(KelpHostNames::nameOf(host))) };
     }
     return {};
+}
+
+// A page that another site has this machine's address answer under its own name could read
+// the instrument's page and its script: the Host rule of calls holds for documents too.
+void KelpXmlRpcServerConnection::serveDocument()
+{
+    if (requestHeader.contentLength() > 0) {
+        refuse("400 Bad Request");
+        return;
+    }
+    const QPair<QByteArray, QString> refused = foreignHost();
+    if (!refused.first.isEmpty()) {
+        tell(refused);
+        return;
+    }
+    const KelpDocuments::Response response = server->document(
+        requestHeader.method(), requestHeader.target(), requestHeader.ifNoneMatch());
+    respond(response.status, response.fields, response.body);
 }
 
 void KelpXmlRpcServerConnection::refuse(const QByteArray &status, const QByteArray &extraFields)
@@ -262,8 +299,8 @@ void KelpXmlRpcServerConnection::respond(
     }
     requestTimer.stop();
     // A refusal closes: what follows its header may be anything.
-    const bool keep = status.startsWith("200 ") && requestHeader.keepsAlive()
-        && ++answered < KelpXmlRpcServer::MaxRequestsPerConnection;
+    const bool keep = (status.startsWith("200 ") || status.startsWith("304 "))
+        && requestHeader.keepsAlive() && ++answered < KelpXmlRpcServer::MaxRequestsPerConnection;
     QByteArray response = "HTTP/1.1 " + status + "\r\nServer: KelpXmlRpc/0.1\r\n" + fields;
     if (!keep)
         response += "Connection: close\r\n";

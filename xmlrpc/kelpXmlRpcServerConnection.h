@@ -13,7 +13,8 @@
 class KelpXmlRpcServer;
 
 // One accepted connection of KelpXmlRpcServer: the HTTP of it. It reads requests one after
-// the other, hands the XML-RPC call in each body to the server and answers them in order;
+// the other, hands the XML-RPC call in each body to the server, or asks it for the document
+// of a GET or HEAD, and answers them in order;
 // it closes after an answer when the client asked to, after a refusal, after the server's
 // MaxRequestsPerConnection, or once it has been idle for the server's idle time-out. Deletes
 // itself once the socket has disconnected.
@@ -60,6 +61,12 @@ private:
     // Why a call whose header is sound may have come from a web page of another site: the
     // refusal's status and the line that tells the client; empty when it may be answered.
     QPair<QByteArray, QString> foreignCall() const;
+    // Why a request's Host may be a name that another site gave this machine; empty when not.
+    QPair<QByteArray, QString> foreignHost() const;
+    // Answers a GET or HEAD from the server's documents, or refuses it.
+    void serveDocument();
+    // Refuses the request with a line that tells the client why, and writes it as a warning.
+    void tell(const QPair<QByteArray, QString> &refused);
     void refuse(const QByteArray &status, const QByteArray &extraFields = QByteArray());
     // The one response to the request: the status line's code and reason, the fields that
     // belong to this response and its body.

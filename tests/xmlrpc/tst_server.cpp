@@ -107,6 +107,7 @@ private slots:
     void accessList();
     void connectionCap();
     void keptConnections();
+    void documents();
 
 private:
     Service service;
@@ -140,7 +141,7 @@ void TestServer::request_data()
     row("lone LF lines never end the header", { "POST / HTTP/1.1\nContent-Length: 4\n\n<a/>" }, {});
     row("incomplete body", { "POST / HTTP/1.1\r\nContent-Length: 99\r\n\r\n<a>" }, {});
     row("lower-case post", { "post" + add.mid(4) },
-        refusal("405 Method Not Allowed", "Allow: POST\r\n"), "No Post!");
+        refusal("405 Method Not Allowed", "Allow: GET, HEAD, POST\r\n"), "No Post!");
     row("no HTTP version", { "POST /\r\n\r\n" }, refusal("400 Bad Request"), "Invalid Header");
     row("folded field", { "POST / HTTP/1.1\r\nA: b\r\n c\r\n\r\n" }, refusal("400 Bad Request"),
         "Invalid Header");
@@ -328,6 +329,51 @@ void TestServer::keptConnections()
     server->setAllowedHosts({ "evil.example" });
     QCOMPARE(exchange(server->serverPort(), { request(foreignHost + "Connection: close\r\n") }),
         answer(9));
+}
+
+void TestServer::documents()
+{
+    const QByteArray page = "<!DOCTYPE html><p>instrument</p>";
+    server->addDocument("/", "text/html; charset=utf-8", page);
+    const quint16 port = server->serverPort();
+    const auto get
+        = [](const QByteArray &method, const QByteArray &target, const QByteArray &fields = {}) {
+              return method + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + fields
+                  + "Connection: close\r\n\r\n";
+          };
+    const QByteArray served = exchange(port, { get("GET", "/?from=bookmark") });
+    const qsizetype end = served.indexOf("\r\n\r\n");
+    QByteArray header = served.first(end + 2);
+    QVERIFY2(header.startsWith("HTTP/1.1 200 Ok\r\n"), served.constData());
+    for (const QByteArray &field : { QByteArray("Content-Type: text/html; charset=utf-8"),
+             "Content-Length: " + QByteArray::number(page.size()),
+             QByteArray("Cache-Control: no-cache"), QByteArray("X-Content-Type-Options: nosniff"),
+             QByteArray("Content-Security-Policy: default-src 'self'; ") })
+        QVERIFY2(header.contains("\r\n" + field), field.constData());
+    QCOMPARE(served.mid(end + 4), page);
+    const QRegularExpression etagField("\r\nETag: (\"[^\"]+\")\r\n");
+    const QByteArray etag = etagField.match(QString::fromLatin1(header)).captured(1).toLatin1();
+    QVERIFY(!etag.isEmpty());
+
+    // HEAD: the same header without the body; an unchanged page is not sent again.
+    QCOMPARE(exchange(port, { get("HEAD", "/") }), header + "\r\n");
+    QVERIFY(exchange(port, { get("GET", "/", "If-None-Match: " + etag + "\r\n") })
+                .startsWith("HTTP/1.1 304 Not Modified\r\n"));
+    QCOMPARE(exchange(port, { get("GET", "/panel.js") }), refusal("404 Not Found"));
+    QTest::ignoreMessage(QtDebugMsg, "No Post!");
+    QCOMPARE(exchange(port, { get("OPTIONS", "/") }),
+        refusal("405 Method Not Allowed", "Allow: GET, HEAD, POST\r\n"));
+    // Another site's name for this machine gets neither the page nor a call.
+    QTest::ignoreMessage(
+        QtWarningMsg, QRegularExpression("^Refused request from \"127.0.0.1\": Host \"evil"));
+    QVERIFY(exchange(port, { "GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n" })
+                .startsWith("HTTP/1.1 403 Forbidden\r\n"));
+
+    // A browser loads the page and calls on the same kept connection.
+    const QByteArray both
+        = exchange(port, { "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" + call("add", { 2, 3 }) });
+    QVERIFY2(both.startsWith(header.replace("\r\nConnection: close", "")), both.constData());
+    QVERIFY(both.endsWith(page + answer(5)));
 }
 
 QTEST_GUILESS_MAIN(TestServer)

@@ -1,0 +1,308 @@
+"use strict";
+
+// The instrument's page: a client of the remote methods like any other. It reads the limits
+// once, polls getState and sends the operator's requests through the setters; it keeps no
+// state of the instrument of its own, so that every browser shows what the program holds.
+
+const PollInterval = 250;
+const CallTimeout = 4000;
+const RetryInterval = 1000;
+
+// --- XML-RPC over fetch() ---------------------------------------------------------------------
+
+class Double {
+  constructor(value) {
+    this.value = value;
+  }
+}
+
+function escapeXml(text) {
+  return String(text).replace(/[<>&]/g, (c) => ({ "<": "&lt;", ">": "&gt;", "&": "&amp;" })[c]);
+}
+
+function encodeValue(value) {
+  if (value instanceof Double) {
+    return `<double>${String(value.value)}</double>`;
+  }
+  if (Number.isInteger(value)) {
+    return `<int>${value}</int>`;
+  }
+  if (typeof value === "boolean") {
+    return `<boolean>${value ? 1 : 0}</boolean>`;
+  }
+  return `<string>${escapeXml(value)}</string>`;
+}
+
+function encodeCall(method, params) {
+  const values = params.map((p) => `<param><value>${encodeValue(p)}</value></param>`).join("");
+  return `<?xml version="1.0"?><methodCall><methodName>${escapeXml(method)}</methodName>`
+    + `<params>${values}</params></methodCall>`;
+}
+
+function childElements(node) {
+  return Array.from(node.childNodes).filter((n) => n.nodeType === Node.ELEMENT_NODE);
+}
+
+function decodeValue(valueElement) {
+  const typed = childElements(valueElement)[0];
+  // A value without a type element is a string.
+  if (!typed) {
+    return valueElement.textContent;
+  }
+  const text = typed.textContent;
+  switch (typed.localName) {
+  case "int":
+  case "i4":
+  case "i8":
+    return parseInt(text, 10);
+  case "double":
+    return parseFloat(text);
+  case "boolean":
+    return text.trim() === "1";
+  case "struct": {
+    const struct = {};
+    for (const member of childElements(typed)) {
+      const [name, value] = ["name", "value"].map((tag) => childElements(member).find((e) => e.localName === tag));
+      if (name && value) {
+        struct[name.textContent] = decodeValue(value);
+      }
+    }
+    return struct;
+  }
+  case "array": {
+    const data = childElements(typed).find((e) => e.localName === "data");
+    return data ? childElements(data).map(decodeValue) : [];
+  }
+  case "nil":
+    return null;
+  default:
+    return text;
+  }
+}
+
+function decodeResponse(text) {
+  const document = new DOMParser().parseFromString(text, "text/xml");
+  if (document.getElementsByTagName("parsererror").length) {
+    throw new Error("the answer is not XML");
+  }
+  const fault = document.querySelector("methodResponse > fault > value");
+  if (fault) {
+    const { faultCode, faultString } = decodeValue(fault);
+    throw new Error(`fault ${faultCode}: ${faultString}`);
+  }
+  const value = document.querySelector("methodResponse > params > param > value");
+  if (!value) {
+    throw new Error("the answer holds no value");
+  }
+  return decodeValue(value);
+}
+
+async function call(method, ...params) {
+  const abort = new AbortController();
+  const timer = setTimeout(() => abort.abort(), CallTimeout);
+  try {
+    const reply = await fetch("/RPC2", {
+      method: "POST",
+      headers: { "Content-Type": "text/xml" },
+      body: encodeCall(method, params),
+      cache: "no-store",
+      signal: abort.signal,
+    });
+    if (!reply.ok) {
+      throw new Error(`HTTP ${reply.status}: ${(await reply.text()).trim()}`);
+    }
+    return decodeResponse(await reply.text());
+  } finally {
+    clearTimeout(timer);
+  }
+}
+
+// --- What the page shows ----------------------------------------------------------------------
+
+const $ = (id) => document.getElementById(id);
+
+// As the desktop panel's field shows it: two decimals, cut off rather than rounded, from the
+// number's own digits (546.079 is 546.07 there too).
+function twoDecimals(value) {
+  const [whole, fraction = ""] = String(value).split(".");
+  return `${whole}.${(fraction + "00").slice(0, 2)}`;
+}
+
+function setText(element, text) {
+  if (element.textContent !== text) {
+    element.textContent = text;
+  }
+}
+
+// Mirrors the desktop panel's looks: open to requests while the instrument is ready (also
+// while a quiet move it was asked for runs), locked while the motor is polled, only close
+// once the instrument is silent, only connect while the port is closed, lost or the
+// instrument wakes up.
+function lookOf(state) {
+  switch (state.state) {
+  case "reading back":
+  case "ready":
+    return { look: "ready", inputs: true, connect: false, close: true };
+  case "busy":
+    return state.text === "motor busy"
+      ? { look: "busy", inputs: false, connect: false, close: false }
+      : { look: "busy", inputs: true, connect: false, close: true };
+  case "no answer":
+    return { look: "fault", inputs: false, connect: false, close: true };
+  case "port lost":
+  case "cannot open":
+    return { look: "fault", inputs: false, connect: true, close: false };
+  case "waking up":
+    return { look: "waking", inputs: false, connect: true, close: false };
+  default:
+    return { look: "closed", inputs: false, connect: true, close: false };
+  }
+}
+
+let limits = null;
+let current = null;
+
+function enable(look) {
+  $("connect").disabled = !look.connect;
+  $("close").disabled = !look.close;
+  for (const form of document.querySelectorAll("form.request")) {
+    for (const control of form.querySelectorAll("input, select, button")) {
+      control.disabled = !look.inputs || !limits;
+    }
+  }
+}
+
+function showState(state) {
+  current = state;
+  const look = lookOf(state);
+  $("status").dataset.look = look.look;
+  setText($("status-text"), state.text);
+  setText($("state"), state.state === state.text ? "" : state.state);
+  const reason = $("reason");
+  setText(reason, state.reason);
+  reason.hidden = !state.reason;
+  $("motion").hidden = state.state !== "busy";
+  setText($("wavelength"), twoDecimals(state.wavelength));
+  setText($("position"), String(state.position));
+  setText($("inSlit"), String(state.inSlit));
+  setText($("outSlit"), String(state.outSlit));
+  setText($("grating"), `G${state.grating}`);
+  enable(look);
+}
+
+function showOffline(why) {
+  current = null;
+  $("status").dataset.look = "offline";
+  setText($("status-text"), "no connection to the program");
+  setText($("state"), "");
+  setText($("reason"), why);
+  $("reason").hidden = false;
+  $("motion").hidden = true;
+  enable({ inputs: false, connect: false, close: false });
+}
+
+async function poll() {
+  try {
+    showState(await call("getState"));
+  } catch (error) {
+    showOffline(error.name === "AbortError" ? "the program does not answer" : error.message);
+  }
+  setTimeout(poll, PollInterval);
+}
+
+// --- Requests ---------------------------------------------------------------------------------
+
+function limitText(limit) {
+  const unit = limit.unit ? ` ${limit.unit}` : "";
+  return `${limit.minimum} to ${limit.maximum}${unit}`;
+}
+
+function describeLimits() {
+  for (const form of document.querySelectorAll("form.request")) {
+    const limit = limits[form.dataset.limit];
+    const hint = form.querySelector(".hint");
+    const decimals = limit.decimals > 0 ? `, at most ${limit.decimals} decimals` : ", whole";
+    hint.textContent = `${limitText(limit)}${decimals}`;
+    const select = form.querySelector("select");
+    if (select) {
+      hint.textContent = `G${limit.minimum} to G${limit.maximum}`;
+      select.replaceChildren();
+      for (let index = limit.minimum; index <= limit.maximum; ++index) {
+        select.append(new Option(`G${index}`, String(index)));
+      }
+    }
+  }
+}
+
+// The number typed, in the instrument's notation, or why it is not taken.
+function readValue(text, limit, type) {
+  const typed = text.trim();
+  const pattern = limit.decimals > 0 ? /^[+-]?(\d+(\.\d*)?|\.\d+)$/ : /^[+-]?\d+$/;
+  if (!pattern.test(typed)) {
+    return { refused: limit.decimals > 0 ? "type a number, such as 546.07" : "type a whole number" };
+  }
+  const decimals = (typed.split(".")[1] || "").length;
+  if (decimals > limit.decimals) {
+    return { refused: `at most ${limit.decimals} decimals` };
+  }
+  const value = Number(typed);
+  const unit = limit.unit ? ` ${limit.unit}` : "";
+  if (!(value >= limit.minimum && value <= limit.maximum)) {
+    return { refused: `${typed}${unit} is outside ${limitText(limit)}: ${limit.reason}` };
+  }
+  return { value: type === "double" ? new Double(value) : value };
+}
+
+function showError(form, text) {
+  const error = form.querySelector(".error");
+  const control = form.querySelector("input, select");
+  error.textContent = text;
+  error.hidden = !text;
+  control.setAttribute("aria-invalid", text ? "true" : "false");
+}
+
+async function submit(form) {
+  const control = form.querySelector("input, select");
+  const read = readValue(control.value, limits[form.dataset.limit], form.dataset.type);
+  if (read.refused) {
+    showError(form, read.refused);
+    control.focus();
+    return;
+  }
+  showError(form, "");
+  try {
+    await call(form.dataset.method, read.value);
+  } catch (error) {
+    showError(form, `not sent: ${error.message}`);
+  }
+}
+
+async function loadLimits() {
+  try {
+    limits = await call("getLimits");
+    describeLimits();
+    if (current) {
+      enable(lookOf(current));
+    }
+  } catch (error) {
+    setTimeout(loadLimits, RetryInterval);
+  }
+}
+
+function start() {
+  $("address").textContent = location.host;
+  for (const form of document.querySelectorAll("form.request")) {
+    form.addEventListener("submit", (event) => {
+      event.preventDefault();
+      submit(form);
+    });
+    // An explanation stays until the value is changed.
+    form.querySelector("input, select").addEventListener("input", () => showError(form, ""));
+  }
+  $("connect").addEventListener("click", () => call("connect").catch((error) => showOffline(error.message)));
+  $("close").addEventListener("click", () => call("close").catch((error) => showOffline(error.message)));
+  loadLimits();
+  poll();
+}
+
+start();

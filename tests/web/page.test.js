@@ -1,0 +1,121 @@
+"use strict";
+// The instrument's page in headless chromium, on the simulated instrument behind
+// monopanel-server: connect and a move, a silent instrument, a value refused in the page.
+// Usage: node page.test.js TRIAXSIM MONOPANEL_SERVER
+
+const assert = require("node:assert/strict");
+const { Instrument, launchBrowser } = require("./instrument");
+
+const [simulator, server] = process.argv.slice(2);
+const Bound = 15000;
+
+// Every call the page makes, by method, as the browser sends it.
+function countCalls(page) {
+  const calls = {};
+  page.on("request", (request) => {
+    const method = /<methodName>([^<]*)<\/methodName>/.exec(request.postData() || "");
+    if (request.method() === "POST" && method) {
+      calls[method[1]] = (calls[method[1]] || 0) + 1;
+    }
+  });
+  return calls;
+}
+
+const text = (page, selector) => page.$eval(selector, (e) => e.textContent.trim());
+
+async function waitForStatus(page, status) {
+  await page.waitForFunction((s) => document.getElementById("status-text").textContent === s,
+    { timeout: Bound }, status);
+}
+
+async function setWavelength(page, value) {
+  await page.click("#wavelength-input", { count: 3 });
+  await page.keyboard.type(value);
+  await page.keyboard.press("Enter");
+}
+
+async function connectAndMove(browser) {
+  const instrument = await Instrument.start(simulator, server);
+  try {
+    const page = await browser.newPage();
+    const calls = countCalls(page);
+    await page.goto(instrument.url, { timeout: Bound });
+    await waitForStatus(page, "not ready");
+    assert.equal(await page.$eval("#wavelength-input", (e) => e.disabled), true);
+
+    await page.click("#connect");
+    await waitForStatus(page, "ready");
+    await page.waitForFunction(() => !document.getElementById("wavelength-input").disabled,
+      { timeout: Bound });
+    // The page learnt the limits from the program.
+    assert.match(await text(page, "#wavelength-hint"), /^250 to 1300 nm/);
+
+    await setWavelength(page, "546.07");
+    // Read back one after the other: the position first.
+    await page.waitForFunction(() => document.getElementById("position").textContent === "21843"
+      && document.getElementById("wavelength").textContent === "546.07", { timeout: Bound });
+    await waitForStatus(page, "ready");
+    assert.equal(calls.setWavelength, 1);
+
+    // Refused in the page, explained next to the field, and never sent: two more polls go
+    // out meanwhile, so the request would have too.
+    await setWavelength(page, "2000");
+    const polls = calls.getState;
+    await page.waitForFunction(() => !document.getElementById("wavelength-error").hidden,
+      { timeout: Bound });
+    assert.match(await text(page, "#wavelength-error"), /2000 nm is outside 250 to 1300 nm/);
+    assert.match(await page.$eval("#wavelength-input", (e) => e.getAttribute("aria-describedby")),
+      /wavelength-error/);
+    const after = Date.now() + Bound;
+    while (calls.getState < polls + 2 && Date.now() < after) {
+      await new Promise((resolve) => setTimeout(resolve, 50));
+    }
+    assert.ok(calls.getState >= polls + 2, "the page stopped polling");
+    assert.equal(calls.setWavelength, 1, "a refused value went out");
+    await page.close();
+  } finally {
+    await instrument.stop();
+  }
+}
+
+async function silentInstrument(browser) {
+  const instrument = await Instrument.start(simulator, server, ["--fault", "noanswer:E"]);
+  try {
+    const page = await browser.newPage();
+    await page.goto(instrument.url, { timeout: Bound });
+    await waitForStatus(page, "not ready");
+    await page.click("#connect");
+    await waitForStatus(page, "ready");
+    // The motor is polled with "E" after a move, which the instrument leaves unanswered.
+    await setWavelength(page, "600");
+    await waitForStatus(page, "no answer");
+    assert.match(await text(page, "#reason"), /^instrument: no answer to "E" after 4 tries/);
+    assert.equal(await page.$eval("#close", (e) => e.disabled), false);
+    assert.equal(await page.$eval("#connect", (e) => e.disabled), true);
+    assert.equal(await page.$eval("#wavelength-input", (e) => e.disabled), true);
+    await page.close();
+  } finally {
+    await instrument.stop();
+  }
+}
+
+async function main() {
+  const browser = await launchBrowser();
+  try {
+    await connectAndMove(browser);
+    await silentInstrument(browser);
+  } finally {
+    await browser.close();
+  }
+}
+
+// Whatever hangs, the test ends.
+setTimeout(() => {
+  console.error("page test: no end within 150 s");
+  process.exit(1);
+}, 150000).unref();
+
+main().then(() => console.log("page test: passed"), (error) => {
+  console.error(`page test: ${error.stack || error}`);
+  process.exitCode = 1;
+});

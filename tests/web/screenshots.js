@@ -1,0 +1,61 @@
+"use strict";
+// The page's pictures for the manual, taken in headless chromium on the simulated instrument:
+// ready after a move and with a silent instrument, each at a desktop's and a phone's width.
+// Usage: node screenshots.js TRIAXSIM MONOPANEL_SERVER DIRECTORY
+
+const path = require("node:path");
+const { Instrument, launchBrowser } = require("./instrument");
+
+const [simulator, server, directory] = process.argv.slice(2);
+const Bound = 15000;
+const Widths = [["", 1000], ["-phone", 390]];
+
+async function drive(browser, name, simulatorArgs, wavelength, status) {
+  const instrument = await Instrument.start(simulator, server, simulatorArgs);
+  try {
+    const page = await browser.newPage();
+    await page.setViewport({ width: 1000, height: 700 });
+    await page.goto(instrument.url, { timeout: Bound });
+    const waitForStatus = (s) => page.waitForFunction(
+      (t) => document.getElementById("status-text").textContent === t, { timeout: Bound }, s);
+    await waitForStatus("not ready");
+    await page.click("#connect");
+    await waitForStatus("ready");
+    await page.waitForFunction(() => !document.getElementById("wavelength-input").disabled,
+      { timeout: Bound });
+    await page.type("#wavelength-input", wavelength);
+    await page.keyboard.press("Enter");
+    await page.waitForFunction((nm) => document.getElementById("wavelength").textContent === nm,
+      { timeout: Bound }, wavelength);
+    await waitForStatus(status);
+    // Every value read back: the state's name is no longer shown beside its text.
+    await page.waitForFunction(() => document.getElementById("state").textContent === "",
+      { timeout: Bound });
+    await page.$eval("#wavelength-input", (e) => e.blur());
+    for (const [suffix, width] of Widths) {
+      await page.setViewport({ width, height: 700 });
+      const file = path.join(directory, `page-${name}${suffix}.png`);
+      await page.screenshot({ path: file, fullPage: true });
+      console.log(file);
+    }
+    await page.close();
+  } finally {
+    await instrument.stop();
+  }
+}
+
+async function main() {
+  const browser = await launchBrowser();
+  try {
+    await drive(browser, "ready", [], "546.07", "ready");
+    // The instrument leaves the motor's poll unanswered after the move.
+    await drive(browser, "fault", ["--fault", "noanswer:E"], "500.00", "no answer");
+  } finally {
+    await browser.close();
+  }
+}
+
+main().catch((error) => {
+  console.error(error.stack || String(error));
+  process.exitCode = 1;
+});
