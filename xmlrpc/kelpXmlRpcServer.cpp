@@ -29,7 +29,12 @@ KelpXmlRpcServer::KelpXmlRpcServer(
     listener.listen(address, port);
 }
 
-KelpXmlRpcServer::~KelpXmlRpcServer() = default;
+KelpXmlRpcServer::~KelpXmlRpcServer()
+{
+    // While this is still their whole host: a connection gives back its buffer claim as it goes.
+    for (const QPointer<KelpXmlRpcServerConnection> &connection : std::as_const(connections))
+        delete connection.data();
+}
 
 void KelpXmlRpcServer::setAllowedSubnets(const QList<Subnet> &subnets)
 {
@@ -138,7 +143,7 @@ void KelpXmlRpcServer::newConnection()
             continue;
         }
         makeRoom();
-        connections.append(new KelpXmlRpcServerConnection(socket, this));
+        connections.append(new KelpXmlRpcServerConnection(socket, this, this));
     }
 }
 

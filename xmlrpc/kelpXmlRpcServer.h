@@ -1,6 +1,7 @@
 #ifndef KELPXMLRPCSERVER_H
 #define KELPXMLRPCSERVER_H
 
+#include "kelpConnectionHost.h"
 #include "kelpDocuments.h"
 #include "kelpHostNames.h"
 #include "kelpMethodTable.h"
@@ -34,12 +35,10 @@ class KelpXmlRpcServerConnection;
 // server, and 403 for a Host that is not a name of this machine (KelpHostNames; a page that has its
 // own name resolve to this machine). No CORS fields are sent, so that a browser never lets such a
 // page read an answer; its preflight OPTIONS gets the 405. Every refusal closes the connection.
-class KelpXmlRpcServer : public QObject
+class KelpXmlRpcServer : public QObject, public KelpConnectionHost
 {
     Q_OBJECT
 public:
-    static constexpr qint64 MaxHeaderSize = 64 * 1024;
-    static constexpr qint64 MaxBodySize = 16 * 1024 * 1024;
     // The request bodies that all open connections are reading may announce this many bytes
     // together; MaxConnections clients at MaxBodySize each would otherwise hold 4 GiB.
     static constexpr qint64 MaxBufferedBytes = 64 * 1024 * 1024;
@@ -54,8 +53,6 @@ public:
     // than any poll of our clients (a quarter of a second) or a browser page's, short enough
     // that the sockets of clients that went away do not pile up (Apache keeps 5 s, nginx 75 s).
     static constexpr int IdleTimeout = 15 * 1000;
-    // As nginx, so that no client holds one connection and its memory for good.
-    static constexpr int MaxRequestsPerConnection = 1000;
 
     // Each constructor starts listening at once; see isListening() and errorString().
     KelpXmlRpcServer(const QHostAddress &address, quint16 port, QObject *parent = nullptr);
@@ -77,7 +74,7 @@ public:
     void setAllowedSubnets(const QList<Subnet> &subnets);
     // Host names under which clients may address this machine besides its own names.
     void setAllowedHosts(const QStringList &names);
-    bool admitsHost(QByteArrayView host) const;
+    bool admitsHost(QByteArrayView host) const override;
 
     // As KelpMethodTable::add() and remove().
     void addMethod(
@@ -87,10 +84,10 @@ public:
     void addDocument(
         const QByteArray &path, const QByteArray &contentType, const QByteArray &bytes);
     KelpDocuments::Response document(
-        QByteArrayView method, QByteArrayView target, QByteArrayView ifNoneMatch) const;
+        QByteArrayView method, QByteArrayView target, QByteArrayView ifNoneMatch) const override;
 
     // Answers method with args as a request is answered: the result, or a KelpFault.
-    QVariant call(const QString &method, const QVariantList &args) const;
+    QVariant call(const QString &method, const QVariantList &args) const override;
 
     QHostAddress getServerAddress() const;
     // The port listened on; with port 0 the one the system chose.
@@ -101,20 +98,19 @@ public:
 
     // In milliseconds, RequestTimeout unless set (tests shorten it); a change applies to
     // connections accepted afterwards.
-    int requestTimeout() const;
+    int requestTimeout() const override;
     void setRequestTimeout(int msec);
     // In milliseconds, IdleTimeout unless set; a change applies to connections that go idle
     // afterwards.
-    int idleTimeout() const;
+    int idleTimeout() const override;
     void setIdleTimeout(int msec);
 
-    // A connection's claim on MaxBufferedBytes for a body of bytes; false, claiming nothing,
-    // when it would go beyond. What is claimed goes back with releaseBuffer().
-    bool claimBuffer(qint64 bytes);
-    void releaseBuffer(qint64 bytes);
+    // Claims on MaxBufferedBytes.
+    bool claimBuffer(qint64 bytes) override;
+    void releaseBuffer(qint64 bytes) override;
 
     // Writes a warning line, such as a refusal, and announces it with warningLogged().
-    void warn(const QString &line);
+    void warn(const QString &line) override;
 
 signals:
     // Each warning line the server writes: a rejected client, a connection closed to make

@@ -1,8 +1,9 @@
 #include "kelpXmlRpcServerConnection.h"
 
 #include "kelpCodec.h"
+#include "kelpConnectionHost.h"
 #include "kelpFault.h"
-#include "kelpXmlRpcServer.h"
+#include "kelpHostNames.h"
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -28,10 +29,11 @@ void giveBackFreedMemory()
 
 } // namespace
 
-KelpXmlRpcServerConnection::KelpXmlRpcServerConnection(QTcpSocket *socket, KelpXmlRpcServer *server)
-    : QObject(server)
+KelpXmlRpcServerConnection::KelpXmlRpcServerConnection(
+    QTcpSocket *socket, KelpConnectionHost *host, QObject *parent)
+    : QObject(parent)
     , socket(socket)
-    , server(server)
+    , host(host)
 {
     connect(socket, &QTcpSocket::readyRead, this, &KelpXmlRpcServerConnection::readFromSocket);
     connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
@@ -44,7 +46,7 @@ KelpXmlRpcServerConnection::KelpXmlRpcServerConnection(QTcpSocket *socket, KelpX
         else
             abort();
     });
-    requestTimer.start(server->requestTimeout());
+    requestTimer.start(host->requestTimeout());
 }
 
 KelpXmlRpcServerConnection::~KelpXmlRpcServerConnection()
@@ -89,8 +91,7 @@ void KelpXmlRpcServerConnection::closeIdle()
 
 void KelpXmlRpcServerConnection::releaseBuffer()
 {
-    if (server)
-        server->releaseBuffer(claimed);
+    host->releaseBuffer(claimed);
     claimed = 0;
 }
 
@@ -115,7 +116,7 @@ void KelpXmlRpcServerConnection::readRequests()
                 return;
             state = State::ReadingHeader;
             searched = 0;
-            requestTimer.start(server->requestTimeout());
+            requestTimer.start(host->requestTimeout());
         }
         // A document answered on a kept connection leaves it idle for the next request.
         if (state == State::ReadingHeader && !readHeader()) {
@@ -156,8 +157,8 @@ void KelpXmlRpcServerConnection::answer(qsizetype length)
 
 void KelpXmlRpcServerConnection::tell(const QPair<QByteArray, QString> &refused)
 {
-    server->warn(QStringLiteral("Refused request from \"%1\": %2")
-                     .arg(peerAddress().toString(), refused.second));
+    host->warn(QStringLiteral("Refused request from \"%1\": %2")
+                   .arg(peerAddress().toString(), refused.second));
     const QByteArray text = refused.second.toUtf8() + '\n';
     respond(refused.first,
         "Content-Type: text/plain; charset=utf-8\r\nContent-Length: "
@@ -180,7 +181,7 @@ bool KelpXmlRpcServerConnection::readHeader()
         const qsizetype blank = received.indexOf("\n\r\n", std::max<qsizetype>(0, searched - 2));
         end = blank < 0 ? -1 : blank + 3;
     }
-    if ((end < 0 ? received.size() : end) > KelpXmlRpcServer::MaxHeaderSize) {
+    if ((end < 0 ? received.size() : end) > KelpConnectionHost::MaxHeaderSize) {
         refuse("431 Request Header Fields Too Large");
         return false;
     }
@@ -217,11 +218,11 @@ bool KelpXmlRpcServerConnection::admit()
         refuse("411 Length Required");
         return false;
     }
-    if (requestHeader.contentLength() > KelpXmlRpcServer::MaxBodySize) {
+    if (requestHeader.contentLength() > KelpConnectionHost::MaxBodySize) {
         refuse("413 Payload Too Large");
         return false;
     }
-    if (!server->claimBuffer(requestHeader.contentLength())) {
+    if (!host->claimBuffer(requestHeader.contentLength())) {
         refuse("503 Service Unavailable");
         return false;
     }
@@ -242,9 +243,10 @@ QPair<QByteArray, QString> KelpXmlRpcServerConnection::foreignCall() const
                            "without a Content-Type")
                 .arg(QString::fromLatin1(type)) };
     }
-    const QByteArray host = requestHeader.host();
+    const QByteArray addressed = requestHeader.host();
     if (!requestHeader.origin().isNull()
-        && (host.isNull() || !KelpHostNames::isSameOrigin(requestHeader.origin(), host))) {
+        && (addressed.isNull()
+            || !KelpHostNames::isSameOrigin(requestHeader.origin(), addressed))) {
         return { "403 Forbidden",
             QStringLiteral("Origin \"%1\" is not this server; calls from web pages of other "
                            "sites are not answered")
@@ -255,12 +257,12 @@ QPair<QByteArray, QString> KelpXmlRpcServerConnection::foreignCall() const
 
 QPair<QByteArray, QString> KelpXmlRpcServerConnection::foreignHost() const
 {
-    const QByteArray host = requestHeader.host();
-    if (!host.isNull() && !server->admitsHost(host)) {
+    const QByteArray addressed = requestHeader.host();
+    if (!addressed.isNull() && !host->admitsHost(addressed)) {
         return { "403 Forbidden",
             QStringLiteral("Host \"%1\" is not a name of this machine; add it to "
                            "MONOPANEL_HOSTS to accept calls addressed to it")
-                .arg(QString::fromLatin1(KelpHostNames::nameOf(host))) };
+                .arg(QString::fromLatin1(KelpHostNames::nameOf(addressed))) };
     }
     return {};
 }
@@ -278,7 +280,7 @@ void KelpXmlRpcServerConnection::serveDocument()
         tell(refused);
         return;
     }
-    const KelpDocuments::Response response = server->document(
+    const KelpDocuments::Response response = host->document(
         requestHeader.method(), requestHeader.target(), requestHeader.ifNoneMatch());
     respond(response.status, response.fields, response.body);
 }
@@ -300,7 +302,7 @@ void KelpXmlRpcServerConnection::respond(
     requestTimer.stop();
     // A refusal closes: what follows its header may be anything.
     const bool keep = (status.startsWith("200 ") || status.startsWith("304 "))
-        && requestHeader.keepsAlive() && ++answered < KelpXmlRpcServer::MaxRequestsPerConnection;
+        && requestHeader.keepsAlive() && ++answered < KelpConnectionHost::MaxRequestsPerConnection;
     QByteArray response = "HTTP/1.1 " + status + "\r\nServer: KelpXmlRpc/0.1\r\n" + fields;
     if (!keep)
         response += "Connection: close\r\n";
@@ -310,7 +312,7 @@ void KelpXmlRpcServerConnection::respond(
     if (keep) {
         state = State::Idle;
         refusal = {};
-        requestTimer.start(server->idleTimeout());
+        requestTimer.start(host->idleTimeout());
     } else {
         state = State::Completed;
         socket->disconnectFromHost();
@@ -323,7 +325,7 @@ void KelpXmlRpcServerConnection::parseCall(const QByteArray &body)
     QVariantList args;
     KelpFault fault;
     const QVariant result = KelpCodec::readCall(body, &method, &args, &fault)
-        ? server->call(method, args)
+        ? host->call(method, args)
         : QVariant::fromValue(fault);
     const QByteArray response = KelpCodec::prepareResponse(result);
     respond("200 Ok",

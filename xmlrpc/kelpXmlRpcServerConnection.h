@@ -10,7 +10,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-class KelpXmlRpcServer;
+class KelpConnectionHost;
 
 // One accepted connection of KelpXmlRpcServer: the HTTP of it. It reads requests one after
 // the other, hands the XML-RPC call in each body to the server, or asks it for the document
@@ -22,11 +22,11 @@ class KelpXmlRpcServerConnection : public QObject
 {
     Q_OBJECT
 public:
-    // The socket stays owned by the server's listener; the server is the parent, answers the
-    // calls and bounds the bodies its connections read together. The connection is closed when
-    // it has not completed a request within the server's request time-out from its first byte
-    // (for the first request, from the connection's start).
-    KelpXmlRpcServerConnection(QTcpSocket *socket, KelpXmlRpcServer *server);
+    // The socket stays owned by the server's listener; the host answers the calls and bounds
+    // the bodies its connections read together, and outlives the connection. The connection is
+    // closed when it has not completed a request within the host's request time-out from its
+    // first byte (for the first request, from the connection's start).
+    KelpXmlRpcServerConnection(QTcpSocket *socket, KelpConnectionHost *host, QObject *parent);
     ~KelpXmlRpcServerConnection() override;
 
     // True once the last request has been answered, refused or given up and the connection
@@ -74,7 +74,7 @@ private:
     void releaseBuffer();
 
     QPointer<QTcpSocket> socket;
-    QPointer<KelpXmlRpcServer> server;
+    KelpConnectionHost *host;
     // What this connection has claimed of the server's MaxBufferedBytes.
     qint64 claimed = 0;
     // What has arrived and is not yet part of the parsed header.
