@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     checkPlainReader(body, read, call);
     CaptureSocket socket;
     {
-        KelpXmlRpcServerConnection connection(&socket, &fixture->server);
+        KelpXmlRpcServerConnection connection(&socket, &fixture->server, nullptr);
         connection.parseCall(body);
         if (!connection.hasCompletedRequest())
             abort();
