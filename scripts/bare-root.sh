@@ -38,6 +38,16 @@ make_bare_root() {
     rm -rf --one-file-system "$bare_root"
     cp -a "$roots/$2" "$bare_root"
     cp /etc/resolv.conf "$bare_root/etc/resolv.conf"
+    # The root goes out through this machine's network, which may inspect TLS with an authority
+    # of its own: the root trusts the authorities this machine's administrator added, as this
+    # machine does (npm fetches over HTTPS). ca-certificates takes them in when it is installed.
+    if compgen -G "/usr/local/share/ca-certificates/*.crt" >/dev/null; then
+        mkdir -p "$bare_root/usr/local/share/ca-certificates"
+        cp /usr/local/share/ca-certificates/*.crt "$bare_root/usr/local/share/ca-certificates/"
+        if [[ -x $bare_root/usr/sbin/update-ca-certificates ]]; then
+            chroot "$bare_root" update-ca-certificates >/dev/null
+        fi
+    fi
     trap release_bare_root EXIT
     mount -t proc proc "$bare_root/proc"
     mount --rbind /sys "$bare_root/sys"
@@ -89,8 +99,10 @@ free_port() {
 }
 
 # A clean environment without a display, as root has it on a new machine.
+# Node.js reads the system's authorities, those added above among them, only when told.
 bare_root_env=(/usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8
-    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin)
+    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+    NODE_EXTRA_CA_CERTS=/etc/ssl/certs/ca-certificates.crt)
 
 # Runs a command in the bare root as root with that environment.
 in_bare_root() {
