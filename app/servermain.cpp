@@ -23,7 +23,7 @@ int main(int argc, char *argv[])
     ServerXmlRPC remoteApi(&controller, commandLine.port);
 
     QObject::connect(&stopSignals, &StopSignals::received, &app, [&controller] {
-        controller.closePort();
+        controller.closePort({ QStringLiteral("a stop signal"), QString() });
         QCoreApplication::quit();
     });
     return app.exec();

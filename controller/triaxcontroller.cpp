@@ -32,22 +32,25 @@ QString spelled(int value, const QString &typed)
     return QString::number(value);
 }
 
-// Why a request is refused, empty when it is taken.
+// Why a value is refused by its limit, empty when it is within.
 template<typename T>
-QString refusal(const TriaxLimit<T> &limit, T value, const QString &written, bool ready)
+QString outOfRange(const TriaxLimit<T> &limit, T value)
+{
+    if (limit.admits(value))
+        return QString();
+    const QString unit = *limit.unit ? QLatin1Char(' ') + QLatin1String(limit.unit) : QString();
+    return QStringLiteral("outside %1 to %2%3, %4")
+        .arg(limit.minimum)
+        .arg(limit.maximum)
+        .arg(unit, QLatin1String(limit.reason));
+}
+
+// A request in the controller's words: "wavelength 546.07 nm".
+template<typename T>
+QString described(const char *name, const TriaxLimit<T> &limit, const QString &written)
 {
     const QString unit = *limit.unit ? QLatin1Char(' ') + QLatin1String(limit.unit) : QString();
-    const QString request = QStringLiteral("%1 %2%3").arg(QLatin1String(limit.name), written, unit);
-    if (!ready)
-        return QStringLiteral("%1 refused: the instrument is not ready").arg(request);
-    if (!limit.admits(value)) {
-        return QStringLiteral("%1 refused: outside %2 to %3%4, %5")
-            .arg(request)
-            .arg(limit.minimum)
-            .arg(limit.maximum)
-            .arg(unit, QLatin1String(limit.reason));
-    }
-    return QString();
+    return QStringLiteral("%1 %2%3").arg(QLatin1String(name), written, unit);
 }
 
 } // namespace
@@ -94,6 +97,98 @@ QString TriaxController::statusText(State state)
         return QStringLiteral("port lost");
     }
     return QString();
+}
+
+TriaxController::Accepts TriaxController::accepts(State state)
+{
+    switch (state) {
+    case State::Closed:
+    case State::WakingUp:
+    case State::PortLost:
+    case State::OpenFailed:
+        return { true, false, false };
+    case State::ReadingBack:
+    case State::Ready:
+        return { false, true, true };
+    case State::Moving:
+    case State::NoAnswer:
+        return { false, true, false };
+    case State::Busy:
+        break;
+    }
+    return {};
+}
+
+TriaxController::Settling TriaxController::settling() const
+{
+    switch (m_state) {
+    case State::Ready:
+        return engine->queuedCommands().isEmpty() ? Settling::Settled : Settling::Pending;
+    case State::WakingUp:
+    case State::ReadingBack:
+    case State::Busy:
+    case State::Moving:
+        return Settling::Pending;
+    case State::Closed:
+    case State::NoAnswer:
+    case State::PortLost:
+    case State::OpenFailed:
+        break;
+    }
+    return Settling::Failed;
+}
+
+QString TriaxController::settlingFailure() const
+{
+    if (settling() != Settling::Failed)
+        return QString();
+    return m_state == State::Closed ? QStringLiteral("the port is closed") : m_faultReason;
+}
+
+QString TriaxController::notTakenNow() const
+{
+    switch (m_state) {
+    case State::ReadingBack:
+    case State::Ready:
+        return QString();
+    case State::Busy:
+    case State::Moving:
+        return statusText(State::Busy);
+    case State::Closed:
+        return QStringLiteral("not ready, the port is closed");
+    case State::WakingUp:
+        return QStringLiteral("not ready, the instrument is waking up");
+    case State::NoAnswer:
+    case State::PortLost:
+    case State::OpenFailed:
+        break;
+    }
+    return QStringLiteral("not ready, ") + m_faultReason;
+}
+
+void TriaxController::logRequest(const QString &what, const QString &why, const Requester &by)
+{
+    const QString from = by.origin.isEmpty() ? QStringLiteral("request")
+                                             : QStringLiteral("request from %1").arg(by.origin);
+    const QString asked = by.words.isEmpty() ? what : by.words;
+    const QString line = why.isEmpty() ? QStringLiteral("%1: %2 taken").arg(from, asked)
+                                       : QStringLiteral("%1: %2 refused: %3").arg(from, asked, why);
+    qInfo("%s", qPrintable(line));
+    emit requestLogged(line);
+}
+
+// The state decides before the value: a request that could not be taken now
+// is not worth correcting.
+template<typename T>
+QString TriaxController::verdict(const char *name, const TriaxLimit<T> &limit, T value,
+    const QString &written, const Requester &by)
+{
+    const QString what = described(name, limit, written);
+    QString why = notTakenNow();
+    if (why.isEmpty())
+        why = outOfRange(limit, value);
+    logRequest(what, why, by);
+    return why.isEmpty() ? QString() : QStringLiteral("%1 refused: %2").arg(what, why);
 }
 
 QString TriaxController::devicePath() const
@@ -152,9 +247,10 @@ void TriaxController::warn(const QString &line)
     emit warningLogged(line);
 }
 
-void TriaxController::openPort()
+void TriaxController::openPort(const Requester &by)
 {
     const int opened = serial->openPort();
+    logRequest(QStringLiteral("connect"), opened == 1 ? QString() : serial->statusMsg, by);
     if (opened == 1) {
         // Whatever the last connection ended with no longer holds.
         setState(State::WakingUp);
@@ -171,8 +267,9 @@ void TriaxController::openPort()
         warn(line);
 }
 
-void TriaxController::closePort()
+void TriaxController::closePort(const Requester &by)
 {
+    logRequest(QStringLiteral("close"), QString(), by);
     engine->forgetSets();
     setState(State::Closed);
     serial->closePort();
@@ -195,32 +292,32 @@ void TriaxController::portLost(const QString &reason)
         QStringLiteral("serial port %1 lost: %2").arg(serial->devicePath(), reason));
 }
 
-QString TriaxController::newWavelength(double nanometres, const QString &typed)
+QString TriaxController::newWavelength(double nanometres, const QString &typed, const Requester &by)
 {
     const QString written = spelled(nanometres, typed);
-    return take(refusal(TriaxLimits::wavelength, nanometres, written, ready()), written,
+    return take(verdict("wavelength", TriaxLimits::wavelength, nanometres, written, by), written,
         &TriaxController::wavelengthRequested, TriaxProtocol::wavelengthCommand(written));
 }
 
-QString TriaxController::moveRelative(int steps, const QString &typed)
+QString TriaxController::moveRelative(int steps, const QString &typed, const Requester &by)
 {
     const QString written = spelled(steps, typed);
-    return take(refusal(TriaxLimits::relativeMove, steps, written, ready()), written,
+    return take(verdict("relative move", TriaxLimits::relativeMove, steps, written, by), written,
         &TriaxController::moveRequested, TriaxProtocol::relativeMoveCommand(written));
 }
 
-QString TriaxController::newInSlit(int width, const QString &typed)
+QString TriaxController::newInSlit(int width, const QString &typed, const Requester &by)
 {
     const QString written = spelled(width, typed);
-    return take(refusal(TriaxLimits::slit, width, written, ready()), written,
+    return take(verdict("entrance slit", TriaxLimits::slit, width, written, by), written,
         &TriaxController::inSlitRequested,
         TriaxProtocol::slitMoveCommand(TriaxProtocol::Slit::Entrance, width - inSlitSteps()));
 }
 
-QString TriaxController::newOutSlit(int width, const QString &typed)
+QString TriaxController::newOutSlit(int width, const QString &typed, const Requester &by)
 {
     const QString written = spelled(width, typed);
-    return take(refusal(TriaxLimits::slit, width, written, ready()), written,
+    return take(verdict("exit slit", TriaxLimits::slit, width, written, by), written,
         &TriaxController::outSlitRequested,
         TriaxProtocol::slitMoveCommand(TriaxProtocol::Slit::Exit, width - outSlitSteps()));
 }
@@ -238,20 +335,23 @@ QString TriaxController::take(const QString &refused, const QString &written,
     return QString();
 }
 
-QString TriaxController::changeGrating(int index)
+QString TriaxController::changeGrating(int index, const Requester &by)
 {
-    const QString refused = refusal(TriaxLimits::grating, index, QString::number(index), ready());
+    const QString refused
+        = verdict("grating", TriaxLimits::grating, index, QString::number(index), by);
     if (refused.isEmpty())
         selectGrating(index);
     return refused;
 }
 
-void TriaxController::sendCLICommand(const QString &typed)
+void TriaxController::sendCLICommand(const QString &typed, const Requester &by)
 {
     // An empty command would write nothing and so never get a reception; at
     // the head of the queue it would hold every later command back for good.
-    if (!typed.isEmpty())
-        engine->queueTyped(typed);
+    if (typed.isEmpty())
+        return;
+    logRequest(QStringLiteral("command \"%1\"").arg(typed), QString(), by);
+    engine->queueTyped(typed);
 }
 
 // A motion asked for leaves ready at once, before the instrument has seen

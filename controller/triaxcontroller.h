@@ -10,6 +10,8 @@
 
 class CommandEngine;
 class SerialConnection;
+template<typename T>
+struct TriaxLimit;
 
 // The instrument as the rest of the program knows it: its state, the values
 // it last reported, and the requests it takes. Each request is checked here,
@@ -37,6 +39,38 @@ public:
         OpenFailed, // the port could not be opened; statusText() says why
     };
     Q_ENUM(State)
+
+    // What the instrument takes in a state, the one table that every face
+    // shows: connect while the port is closed, lost or not opened, or while
+    // the instrument wakes up; close while it is open and no locked motion
+    // runs, or silent; requests while it is ready.
+    struct Accepts
+    {
+        bool connect = false;
+        bool close = false;
+        bool requests = false;
+    };
+    static Accepts accepts(State state);
+    Accepts accepts() const { return accepts(m_state); }
+
+    // Where a program that waits for the instrument stands: the instrument is
+    // ready with nothing queued or in flight; it may still get there (it
+    // wakes up, moves, reads back or answers queued commands); or it will not
+    // by itself, for settlingFailure().
+    enum class Settling { Settled, Pending, Failed };
+    Settling settling() const;
+    // Why the instrument will not become ready by itself: the fault's reason,
+    // or that the port is closed. Empty unless settling() is Failed.
+    QString settlingFailure() const;
+
+    // Who asked for a request, as its log line names them ("the window", a
+    // client's address), and the words they asked in ("setWavelength 2000");
+    // without words the line names the request in the controller's own.
+    struct Requester
+    {
+        QString origin;
+        QString words;
+    };
 
     explicit TriaxController(const QString &device, QObject *parent = nullptr);
     ~TriaxController() override;
@@ -105,27 +139,38 @@ Q_SIGNALS:
     void exchangeTraced(const QString &line);
     // The device the next openPort() opens, chosen from whichever face.
     void devicePathChanged(const QString &path);
+    // Each request that would change the instrument, from whichever face,
+    // with who asked and whether it was taken or why not, as written to the
+    // standard error.
+    void requestLogged(const QString &line);
 
 public Q_SLOTS:
-    void openPort();
-    void closePort();
+    // Refused, and logged so, when the port cannot be opened or is open.
+    void openPort(const TriaxController::Requester &by = {});
+    void closePort(const TriaxController::Requester &by = {});
     // The device the next openPort() opens. Refused, returning false, while
     // the port is open: the instrument keeps the line it is on.
     bool setDevicePath(const QString &path);
     // The requests: each is taken only while the instrument is ready and
-    // within its limit, and returns why not, or an empty text when taken.
+    // within its limit, and returns its verdict: an empty text when taken,
+    // else the request and why it was refused ("wavelength 2000 nm refused:
+    // outside 250 to 1300 nm, ..."). Either way it is logged with by.
     // typed is the number as the operator typed it: the instrument is sent
     // it as typed when it reads as the same number, else as the operator
     // would type it, 546.07 as 546.07 and 1234.5678 as 1234.57.
-    QString newWavelength(double nanometres, const QString &typed = QString());
-    QString moveRelative(int steps, const QString &typed = QString());
+    QString newWavelength(double nanometres, const QString &typed = QString(),
+        const TriaxController::Requester &by = {});
+    QString moveRelative(
+        int steps, const QString &typed = QString(), const TriaxController::Requester &by = {});
     // Slits are given as absolute widths and moved relative to the last
     // width read back.
-    QString newInSlit(int width, const QString &typed = QString());
-    QString newOutSlit(int width, const QString &typed = QString());
-    QString changeGrating(int index);
+    QString newInSlit(
+        int width, const QString &typed = QString(), const TriaxController::Requester &by = {});
+    QString newOutSlit(
+        int width, const QString &typed = QString(), const TriaxController::Requester &by = {});
+    QString changeGrating(int index, const TriaxController::Requester &by = {});
     // A command typed by the operator, sent as it is and never repeated.
-    void sendCLICommand(const QString &typed);
+    void sendCLICommand(const QString &typed, const TriaxController::Requester &by = {});
     // Traces every exchange on the debug output.
     void setVerbose(bool on);
     // Milliseconds of quiet line after which a complete answer is read
@@ -141,6 +186,12 @@ private:
     bool readAnswer(const QString &head, const QByteArray &received);
     void becameReady(bool afterMotion);
     void readBackAnswered();
+    // Why no request is taken now, whatever its value; empty while they are.
+    QString notTakenNow() const;
+    template<typename T>
+    QString verdict(const char *name, const TriaxLimit<T> &limit, T value, const QString &written,
+        const Requester &by);
+    void logRequest(const QString &what, const QString &why, const Requester &by);
     QString take(const QString &refused, const QString &written,
         void (TriaxController::*requested)(const QString &), const QString &command);
     void askedForMotion();

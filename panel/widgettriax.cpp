@@ -25,6 +25,9 @@ void showRequest(QLineEdit *field, const QString &text)
         field->setText(text);
 }
 
+// The window's requests are logged as coming from it.
+const TriaxController::Requester fromWindow { QStringLiteral("the window"), QString() };
+
 } // namespace
 
 WidgetTriax::WidgetTriax(TriaxController *controller, const QString &remoteControl,
@@ -55,8 +58,10 @@ WidgetTriax::~WidgetTriax() = default;
 
 void WidgetTriax::connectForm()
 {
-    connect(ui->pbOpen, &QPushButton::clicked, controller, &TriaxController::openPort);
-    connect(ui->pbClose, &QPushButton::clicked, controller, &TriaxController::closePort);
+    connect(ui->pbOpen, &QPushButton::clicked, controller,
+        [this] { controller->openPort(fromWindow); });
+    connect(ui->pbClose, &QPushButton::clicked, controller,
+        [this] { controller->closePort(fromWindow); });
     connect(ui->pbQuit, &QPushButton::clicked, this, &WidgetTriax::close);
     connect(ui->cbDevice, &QComboBox::currentTextChanged, this,
         [this] { controller->setDevicePath(chosenDevice()); });
@@ -64,40 +69,30 @@ void WidgetTriax::connectForm()
     connect(ui->pbSaveLog, &QPushButton::clicked, this, &WidgetTriax::saveLog);
     connect(ui->ckbVerbose, &QCheckBox::toggled, controller, &TriaxController::setVerbose);
     connect(ui->leCommandLI, &QLineEdit::returnPressed, this,
-        [this] { controller->sendCLICommand(ui->leCommandLI->text()); });
+        [this] { controller->sendCLICommand(ui->leCommandLI->text(), fromWindow); });
     // The validators let through only numbers in the instrument's notation,
-    // which the C locale reads.
+    // which the C locale reads. A refusal says why in the log, with every
+    // other request's verdict.
     connect(ui->leWavelength, &QLineEdit::returnPressed, this, [this] {
         const QString typed = ui->leWavelength->text();
-        showRefusal(controller->newWavelength(QLocale::c().toDouble(typed), typed));
+        controller->newWavelength(QLocale::c().toDouble(typed), typed, fromWindow);
     });
     connect(ui->leMoveRel, &QLineEdit::returnPressed, this, [this] {
         const QString typed = ui->leMoveRel->text();
-        showRefusal(controller->moveRelative(QLocale::c().toInt(typed), typed));
+        controller->moveRelative(QLocale::c().toInt(typed), typed, fromWindow);
     });
     connect(ui->leInSlit, &QLineEdit::returnPressed, this, [this] {
         const QString typed = ui->leInSlit->text();
-        showRefusal(controller->newInSlit(QLocale::c().toInt(typed), typed));
+        controller->newInSlit(QLocale::c().toInt(typed), typed, fromWindow);
     });
     connect(ui->leOutSlit, &QLineEdit::returnPressed, this, [this] {
         const QString typed = ui->leOutSlit->text();
-        showRefusal(controller->newOutSlit(QLocale::c().toInt(typed), typed));
+        controller->newOutSlit(QLocale::c().toInt(typed), typed, fromWindow);
     });
     connect(ui->cbGrating, &QComboBox::currentIndexChanged, this, [this](int index) {
-        const QString refused = controller->changeGrating(index);
-        if (refused.isEmpty())
-            return;
-        showRefusal(refused);
-        showGrating(controller->grating());
+        if (!controller->changeGrating(index, fromWindow).isEmpty())
+            showGrating(controller->grating());
     });
-}
-
-// A request the controller refuses says why in the log, where the operator
-// reads what the instrument did.
-void WidgetTriax::showRefusal(const QString &reason)
-{
-    if (!reason.isEmpty())
-        appendLog(reason);
 }
 
 void WidgetTriax::connectController()
@@ -105,6 +100,7 @@ void WidgetTriax::connectController()
     connect(controller, &TriaxController::stateChanged, this, &WidgetTriax::showState);
     connect(controller, &TriaxController::devicePathChanged, ui->lbDeviceValue, &QLabel::setText);
     connect(controller, &TriaxController::warningLogged, this, &WidgetTriax::appendLog);
+    connect(controller, &TriaxController::requestLogged, this, &WidgetTriax::appendLog);
     connect(controller, &TriaxController::exchangeTraced, this, &WidgetTriax::appendLog);
     connect(controller, &TriaxController::positionChanged, ui->leMotPos, &QLineEdit::setText);
     connect(controller, &TriaxController::wavelengthChanged, ui->leWavelength, &QLineEdit::setText);
@@ -150,36 +146,27 @@ void WidgetTriax::installValidators()
     ui->leOutSlit->setToolTip(QStringLiteral("out slit ") + scale);
 }
 
-// Each state has its look: idle while the port is closed or the instrument
-// wakes up, open to every request while it is ready, locked while the motor
-// runs, and with only close left when the instrument has gone silent.
+// Each state has its look, from what the instrument takes in it: idle while
+// only connect is offered, open while close is (the command line too) and
+// its request fields while requests are taken, locked while the motor runs,
+// and with only close left when the instrument has gone silent.
 void WidgetTriax::showState(TriaxController::State state)
 {
     using State = TriaxController::State;
     displayStatus(controller->statusText());
-    switch (state) {
-    case State::Closed:
-    case State::WakingUp:
-    case State::PortLost:
-    case State::OpenFailed:
-        enableGui(false);
-        break;
-    case State::ReadingBack:
-    case State::Ready:
-    case State::Moving:
-        enableGui(true);
-        break;
-    case State::Busy:
-        enableGui(false);
+    const TriaxController::Accepts accepts = TriaxController::accepts(state);
+    // Open, the command line included, while the instrument answers and can
+    // be closed.
+    enableGui(accepts.close && state != State::NoAnswer);
+    const QList<QWidget *> requestFields { ui->leWavelength, ui->leMoveRel, ui->leInSlit,
+        ui->leOutSlit, ui->cbGrating };
+    for (QWidget *field : requestFields)
+        field->setEnabled(accepts.requests);
+    ui->pbOpen->setEnabled(accepts.connect);
+    ui->pbClose->setEnabled(accepts.close);
+    // Quitting would leave a locked motion running unwatched.
+    if (state == State::Busy)
         ui->pbQuit->setEnabled(false);
-        ui->pbOpen->setEnabled(false);
-        break;
-    case State::NoAnswer:
-        enableGui(false);
-        ui->pbOpen->setEnabled(false);
-        ui->pbClose->setEnabled(true);
-        break;
-    }
     // The device is chosen while the port is closed; an open port keeps its own.
     const bool closed
         = state == State::Closed || state == State::PortLost || state == State::OpenFailed;

@@ -39,7 +39,6 @@ private:
     void connectForm();
     void connectController();
     void installValidators();
-    void showRefusal(const QString &reason);
     void showState(TriaxController::State state);
     void enableGui(bool on);
     void displayStatus(const QString &text);

@@ -28,7 +28,16 @@ inline constexpr QLatin1String getPosition("getPosition");
 inline constexpr QLatin1String dir("__dir__");
 inline constexpr QLatin1String getState("getState");
 inline constexpr QLatin1String getLimits("getLimits");
+inline constexpr QLatin1String waitReady("waitReady");
 } // namespace Method
+
+// The codes of waitReady's faults; the fault's text says why.
+namespace Fault {
+// The instrument turned to a fault, or its port is closed: it will not become ready by itself.
+inline constexpr int notReady = 1;
+// The time ran out, or the call could not wait (inside system.multicall).
+inline constexpr int timedOut = 2;
+} // namespace Fault
 
 // The value of getState's "state".
 namespace StateName {
@@ -65,7 +74,17 @@ inline constexpr QLatin1String position("position");
 inline constexpr QLatin1String inSlit("inSlit");
 inline constexpr QLatin1String outSlit("outSlit");
 inline constexpr QLatin1String grating("grating");
+// What the instrument takes now, a struct of three booleans (Accepts).
+inline constexpr QLatin1String accepts("accepts");
 } // namespace Key
+
+// The members of getState's "accepts": whether connect and close are offered, and whether the
+// setters' requests would be taken.
+namespace Accepts {
+inline constexpr QLatin1String connect("connect");
+inline constexpr QLatin1String close("close");
+inline constexpr QLatin1String requests("requests");
+} // namespace Accepts
 
 // The members of getLimits' answer, one for each limit of a request, and the members of each.
 namespace Limit {

@@ -1,12 +1,16 @@
 #include "xmlrpcserver.h"
 
+#include "kelpDeferredResponse.h"
+#include "kelpFault.h"
 #include "kelpXmlRpcServer.h"
+#include "readywait.h"
 #include "remoteaccess.h"
 #include "remotecontract.h"
 #include "triaxcontroller.h"
 #include "triaxlimits.h"
 
 #include <QFile>
+#include <QLocale>
 #include <QSysInfo>
 #include <QtDebug>
 
@@ -22,13 +26,18 @@ namespace Method = RemoteContract::Method;
 namespace StateName = RemoteContract::StateName;
 namespace Key = RemoteContract::Key;
 namespace Limit = RemoteContract::Limit;
+namespace Accepts = RemoteContract::Accepts;
+
+// The longest a client may wait in waitReady: the instrument's 90 s start and any motion fit in
+// it many times over, and no forgotten wait holds a connection for good.
+constexpr int MaxWaitSeconds = 600;
 
 // In the order they are registered.
 constexpr QLatin1String methodNames[] = { Method::connect, Method::close, Method::checkConnection,
     Method::status, Method::help, Method::getWavelength, Method::setWavelength,
     Method::moveRelative, Method::getInSlit, Method::setInSlit, Method::getOutSlit,
     Method::setOutSlit, Method::getGrating, Method::setGrating, Method::getPosition, Method::dir,
-    Method::getState, Method::getLimits };
+    Method::getState, Method::getLimits, Method::waitReady };
 
 // The lines of help(), in its order; each is also what system.methodHelp tells of its method.
 struct HelpLine
@@ -52,11 +61,14 @@ const HelpLine helpLines[] = {
     { Method::setGrating, "setGrating(int)" },
     { Method::getPosition, "getPosition()" },
     { Method::getState,
-        "getState() returns state, text, reason, readBacks, ready and the values, "
+        "getState() returns state, text, reason, readBacks, ready, accepts and the values, "
         "struct" },
     { Method::getLimits,
         "getLimits() returns wavelength, slit, grating and relativeMove, each with its "
         "minimum, maximum, decimals, unit and reason, struct" },
+    { Method::waitReady,
+        "waitReady(seconds) returns getState() once the instrument is ready, struct, or a fault "
+        "saying why not" },
     { Method::help, "help() this info !" },
 };
 
@@ -92,6 +104,27 @@ QString stateName(TriaxController::State state)
         return StateName::cannotOpen;
     }
     return QString();
+}
+
+// A setter's verdict on the wire: a string also when it is empty, since a null one would
+// answer with no value at all.
+QString verdictText(const QString &verdict)
+{
+    return verdict.isNull() ? QString(QLatin1String("")) : verdict;
+}
+
+QVariant fault(int code, const QString &text)
+{
+    return QVariant::fromValue(KelpFault(code, text));
+}
+
+// A client's address as people write it: an IPv4 client of a listener on both protocols
+// without its IPv6 dress.
+QString addressText(const QHostAddress &address)
+{
+    bool isIpv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIpv4);
+    return isIpv4 ? QHostAddress(ipv4).toString() : address.toString();
 }
 
 template<typename T>
@@ -202,15 +235,21 @@ QString ServerXmlRPC::pageAddress() const
     return QStringLiteral("http://%1:%2/").arg(host).arg(serverPort());
 }
 
+TriaxController::Requester ServerXmlRPC::caller(QLatin1String method, const QString &value) const
+{
+    return { addressText(rpcServer->callerAddress()),
+        value.isEmpty() ? QString(method) : QStringLiteral("%1 %2").arg(method, value) };
+}
+
 int ServerXmlRPC::connect()
 {
-    controller->openPort();
+    controller->openPort(caller(Method::connect));
     return 0;
 }
 
 int ServerXmlRPC::close()
 {
-    controller->closePort();
+    controller->closePort(caller(Method::close));
     return 0;
 }
 
@@ -246,7 +285,58 @@ QVariantMap ServerXmlRPC::getState()
         { Key::inSlit, controller->inSlitSteps() },
         { Key::outSlit, controller->outSlitSteps() },
         { Key::grating, controller->grating() },
+        { Key::accepts,
+            QVariantMap {
+                { Accepts::connect, controller->accepts().connect },
+                { Accepts::close, controller->accepts().close },
+                { Accepts::requests, controller->accepts().requests },
+            } },
     };
+}
+
+QVariant ServerXmlRPC::waitReady(int seconds)
+{
+    return waitReady(double(seconds));
+}
+
+QVariant ServerXmlRPC::waitReady(double seconds)
+{
+    namespace Fault = RemoteContract::Fault;
+    if (!(seconds >= 0 && seconds <= MaxWaitSeconds)) {
+        return fault(KelpFault::InvalidParameters,
+            QStringLiteral("waitReady waits 0 to %1 seconds").arg(MaxWaitSeconds));
+    }
+    switch (controller->settling()) {
+    case TriaxController::Settling::Settled:
+        return getState();
+    case TriaxController::Settling::Failed:
+        return fault(Fault::notReady, controller->settlingFailure());
+    case TriaxController::Settling::Pending:
+        break;
+    }
+    const QString late = QStringLiteral("not ready within %1 s").arg(seconds);
+    // A multicall answers all its calls at once: there it waits no time.
+    KelpDeferredResponse *response = seconds > 0 ? rpcServer->deferResponse() : nullptr;
+    if (!response)
+        return fault(Fault::timedOut,
+            seconds > 0 ? late + QStringLiteral(": waitReady does not wait inside system.multicall")
+                        : late);
+    auto *wait = new ReadyWait(controller, qRound(seconds * 1000), response);
+    QObject::connect(wait, &ReadyWait::finished, response,
+        [this, response, late](ReadyWait::Outcome outcome, const QString &reason) {
+            switch (outcome) {
+            case ReadyWait::Outcome::Ready:
+                response->finish(getState());
+                break;
+            case ReadyWait::Outcome::Failed:
+                response->finish(fault(Fault::notReady, reason));
+                break;
+            case ReadyWait::Outcome::TimedOut:
+                response->finish(fault(Fault::timedOut, late));
+                break;
+            }
+        });
+    return QVariant();
 }
 
 QVariantMap ServerXmlRPC::getLimits()
@@ -264,14 +354,17 @@ double ServerXmlRPC::getWavelength()
     return controller->wavelength();
 }
 
-void ServerXmlRPC::setWavelength(double wavelength)
+QString ServerXmlRPC::setWavelength(double wavelength)
 {
-    controller->newWavelength(wavelength);
+    return verdictText(controller->newWavelength(wavelength, QString(),
+        caller(Method::setWavelength,
+            QString::number(wavelength, 'g', QLocale::FloatingPointShortest))));
 }
 
-void ServerXmlRPC::moveRelative(int steps)
+QString ServerXmlRPC::moveRelative(int steps)
 {
-    controller->moveRelative(steps);
+    return verdictText(controller->moveRelative(
+        steps, QString(), caller(Method::moveRelative, QString::number(steps))));
 }
 
 int ServerXmlRPC::getInSlit()
@@ -279,9 +372,10 @@ int ServerXmlRPC::getInSlit()
     return controller->inSlitSteps();
 }
 
-void ServerXmlRPC::setInSlit(int steps)
+QString ServerXmlRPC::setInSlit(int steps)
 {
-    controller->newInSlit(steps);
+    return verdictText(
+        controller->newInSlit(steps, QString(), caller(Method::setInSlit, QString::number(steps))));
 }
 
 int ServerXmlRPC::getOutSlit()
@@ -289,9 +383,10 @@ int ServerXmlRPC::getOutSlit()
     return controller->outSlitSteps();
 }
 
-void ServerXmlRPC::setOutSlit(int steps)
+QString ServerXmlRPC::setOutSlit(int steps)
 {
-    controller->newOutSlit(steps);
+    return verdictText(controller->newOutSlit(
+        steps, QString(), caller(Method::setOutSlit, QString::number(steps))));
 }
 
 int ServerXmlRPC::getGrating()
@@ -299,10 +394,11 @@ int ServerXmlRPC::getGrating()
     return controller->grating();
 }
 
-void ServerXmlRPC::setGrating(int index)
+QString ServerXmlRPC::setGrating(int index)
 {
     qDebug("%d", controller->ready());
-    controller->changeGrating(index);
+    return verdictText(
+        controller->changeGrating(index, caller(Method::setGrating, QString::number(index))));
 }
 
 QVariantList ServerXmlRPC::__dir__()

@@ -7,16 +7,18 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include "triaxcontroller.h"
+
 class KelpXmlRpcServer;
 struct RemoteAccess;
-class TriaxController;
 
 // The instrument as network clients see it. Each remote method is a slot that
 // either reads the controller's last known instrument values or hands it the
 // request, which the controller checks as it checks the operator's. Setters
-// only queue work and answer at once; a request the controller refuses (not
-// ready, out of its limits) changes nothing and answers normally. Clients
-// learn the outcome through status() and the getters.
+// only queue work and answer at once with the controller's verdict: an empty
+// string when the request was taken, else why it was refused. waitReady()
+// answers once the instrument is ready again, without costing anything while
+// it waits.
 // The same port serves the instrument's page (remote/page/), a client of
 // these methods like any other.
 class ServerXmlRPC : public QObject
@@ -58,20 +60,29 @@ private Q_SLOTS:
     int status();
     QString help();
     double getWavelength();
-    void setWavelength(double wavelength);
-    void moveRelative(int steps);
+    QString setWavelength(double wavelength);
+    QString moveRelative(int steps);
     int getInSlit();
-    void setInSlit(int steps);
+    QString setInSlit(int steps);
     int getOutSlit();
-    void setOutSlit(int steps);
+    QString setOutSlit(int steps);
     int getGrating();
-    void setGrating(int index);
+    QString setGrating(int index);
     QVariantList __dir__();
     int getPosition();
     QVariantMap getState();
     QVariantMap getLimits();
+    // getState() once the instrument is ready with nothing queued or in
+    // flight, or a fault: it turned to a fault or was closed, or the time ran
+    // out. A wait costs nothing: the response comes later, and a client that
+    // hangs up ends it.
+    QVariant waitReady(int seconds);
+    QVariant waitReady(double seconds);
 
 private:
+    // Who called, as the controller's log line names them, and what they asked.
+    TriaxController::Requester caller(QLatin1String method, const QString &value = QString()) const;
+
     KelpXmlRpcServer *rpcServer;
     TriaxController *controller;
     const int requestedPort;

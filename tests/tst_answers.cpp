@@ -25,6 +25,7 @@ private Q_SLOTS:
     void framing_data();
     void framing();
     void requestsAreCheckedAndSpelled();
+    void acceptsFollowsTheState();
     void verboseTracesWhatItReads();
     void requestsDuringAFlightGoOutOnce();
 
@@ -179,17 +180,26 @@ void TestAnswers::answerReadBack()
     }
 }
 
-// Every face's request is checked alike, and goes out as the operator would
-// type it unless typed otherwise.
+// Every face's request is checked alike, the state before the value, and
+// goes out as the operator would type it unless typed otherwise; a refusal
+// says why, and a wait after a taken request lasts until it has been read
+// back.
 void TestAnswers::requestsAreCheckedAndSpelled()
 {
+    TriaxController closed(QStringLiteral("/dev/null"));
+    QCOMPARE(closed.newWavelength(2000),
+        QStringLiteral("wavelength 2000 nm refused: not ready, the port is closed"));
+    QCOMPARE(closed.settling(), TriaxController::Settling::Failed);
+    QCOMPARE(closed.settlingFailure(), QStringLiteral("the port is closed"));
+
     wakeUp();
+    QCOMPARE(triax->settling(), TriaxController::Settling::Pending);
     QCOMPARE(triax->newWavelength(1300.01),
         QStringLiteral("wavelength 1300.01 nm refused: outside 250 to 1300 nm, ")
             + QLatin1String(TriaxLimits::wavelength.reason));
     QVERIFY(triax->moveRelative(10001).startsWith(
         QLatin1String("relative move 10001 steps refused: outside -10000 to 10000 steps, ")));
-    QVERIFY(triax->newInSlit(-1).startsWith(QLatin1String("slit -1 steps refused: ")));
+    QVERIFY(triax->newInSlit(-1).startsWith(QLatin1String("entrance slit -1 steps refused: ")));
     QVERIFY(
         triax->changeGrating(3).startsWith(QLatin1String("grating 3 refused: outside 0 to 2, ")));
     QVERIFY(triax->newWavelength(qQNaN()).contains(QLatin1String("refused: outside")));
@@ -199,7 +209,8 @@ void TestAnswers::requestsAreCheckedAndSpelled()
     QCOMPARE(triax->queuedCommands().last(), QStringLiteral("Z61,0,1234.57"));
     QCOMPARE(triax->ready(), 0);
     QCOMPARE(triax->newWavelength(546.07, QStringLiteral("+546.07")),
-        QStringLiteral("wavelength +546.07 nm refused: the instrument is not ready"));
+        QStringLiteral("wavelength +546.07 nm refused: motor busy"));
+    QCOMPARE(triax->settling(), TriaxController::Settling::Pending);
 
     wakeUp();
     QVERIFY(triax->moveRelative(100, QStringLiteral("0100")).isEmpty());
@@ -208,6 +219,34 @@ void TestAnswers::requestsAreCheckedAndSpelled()
     // Typed text that says another number is not sent.
     QVERIFY(triax->newWavelength(546.07, QStringLiteral("999")).isEmpty());
     QCOMPARE(triax->queuedCommands().last(), QStringLiteral("Z61,0,546.07"));
+}
+
+// The one table every face shows: what the instrument takes in each state.
+void TestAnswers::acceptsFollowsTheState()
+{
+    using State = TriaxController::State;
+    const std::pair<State, const char *> table[] = {
+        { State::Closed, "connect" },
+        { State::WakingUp, "connect" },
+        { State::ReadingBack, "close requests" },
+        { State::Ready, "close requests" },
+        { State::Moving, "close" },
+        { State::Busy, "" },
+        { State::NoAnswer, "close" },
+        { State::PortLost, "connect" },
+        { State::OpenFailed, "connect" },
+    };
+    for (const auto &[state, taken] : table) {
+        const TriaxController::Accepts accepts = TriaxController::accepts(state);
+        QStringList names;
+        if (accepts.connect)
+            names << QStringLiteral("connect");
+        if (accepts.close)
+            names << QStringLiteral("close");
+        if (accepts.requests)
+            names << QStringLiteral("requests");
+        QCOMPARE(names.join(u' '), QLatin1String(taken));
+    }
 }
 
 // What an answer means does not depend on whether it is traced.

@@ -56,8 +56,8 @@ private:
 
 namespace {
 
-// What a setter answers.
-const QJsonArray noResult { "str", "" };
+// What a setter answers when it takes the request.
+const QJsonArray taken { "str", "" };
 
 QJsonArray integer(int value)
 {
@@ -148,7 +148,7 @@ void TestRemote::sessionDrivesThePanel()
     QCOMPARE(call("getPosition"), integer(20000));
     simulator->clearCommands();
 
-    QCOMPARE(call("setWavelength", "546.07"), noResult);
+    QCOMPARE(call("setWavelength", "546.07"), taken);
     QCOMPARE(call("status"), integer(0));
     QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("leWavelength"))->text(),
         QStringLiteral("546.07"));
@@ -159,9 +159,9 @@ void TestRemote::sessionDrivesThePanel()
 
     // The simulator starts with both slits at 100 steps.
     simulator->clearCommands();
-    QCOMPARE(call("setInSlit", "400"), noResult);
+    QCOMPARE(call("setInSlit", "400"), taken);
     QVERIFY(settle());
-    QCOMPARE(call("setOutSlit", "50"), noResult);
+    QCOMPARE(call("setOutSlit", "50"), taken);
     QVERIFY(settle());
     QCOMPARE(wire().first(), QByteArray("k0,0,300\r"));
     QVERIFY(wire().contains("k0,2,-50\r"));
@@ -170,16 +170,16 @@ void TestRemote::sessionDrivesThePanel()
 
     // Another grating, then the same one again: one grating command each.
     simulator->clearCommands();
-    QCOMPARE(call("setGrating", "1"), noResult);
+    QCOMPARE(call("setGrating", "1"), taken);
     QVERIFY(settle());
     QCOMPARE(wire().count("Z451,0,0,0,1\r"), 1);
     QCOMPARE(call("getGrating"), integer(1));
-    QCOMPARE(call("setGrating", "1"), noResult);
+    QCOMPARE(call("setGrating", "1"), taken);
     QVERIFY(settle());
     QCOMPARE(wire().count("Z451,0,0,0,1\r"), 2);
 
     simulator->clearCommands();
-    QCOMPARE(call("moveRelative", "-200"), noResult);
+    QCOMPARE(call("moveRelative", "-200"), taken);
     QVERIFY(settle());
     QCOMPARE(wire().first(), QByteArray("F0,-200\r"));
     QCOMPARE(call("getPosition"), integer(21643));
@@ -199,17 +199,20 @@ void TestRemote::introspection()
              "returns wavelength (double)\nsetWavelength(double) \nmoveRelative(int) \n"
              "getInSlit() returns int\nsetInSlit(int) \ngetOutSlit() returns int\nsetOutSlit(int) "
              "\ngetGrating() returns current grating, int\nsetGrating(int)\ngetPosition()\n"
-             "getState() returns state, text, reason, readBacks, ready and the values, struct\n"
-             "getLimits() returns wavelength, slit, grating and relativeMove, each with its "
-             "minimum, maximum, decimals, unit and reason, struct\n"
+             "getState() returns state, text, reason, readBacks, ready, accepts and the values, "
+             "struct\ngetLimits() returns wavelength, slit, grating and relativeMove, each with "
+             "its minimum, maximum, decimals, unit and reason, struct\n"
+             "waitReady(seconds) returns getState() once the instrument is ready, struct, or a "
+             "fault saying why not\n"
              "help() this info !\n"));
     const QJsonArray names { "connect", "close", "checkConnection", "status", "help",
         "getWavelength", "setWavelength", "moveRelative", "getInSlit", "setInSlit", "getOutSlit",
-        "setOutSlit", "getGrating", "setGrating", "getPosition", "getState", "getLimits" };
+        "setOutSlit", "getGrating", "setGrating", "getPosition", "getState", "getLimits",
+        "waitReady" };
     QCOMPARE(call("__dir__"), QJsonArray({ "list", names }));
 
     const QJsonArray listed = call("system.listMethods").at(1).toArray();
-    QCOMPARE(listed.size(), 22);
+    QCOMPARE(listed.size(), 23);
     QVERIFY(listed.contains("__dir__") && listed.contains("system.multicall"));
     QCOMPARE(call("system.methodHelp", "'getGrating'"),
         text("getGrating() returns current grating, int"));
@@ -217,15 +220,17 @@ void TestRemote::introspection()
         QJsonArray({ "list", QJsonArray { QJsonArray { "string", "int" } } }));
     QCOMPARE(call("system.methodHelp", "'nothing'").at(1), -32601);
 
-    // Each call of a multicall answers in its own place, a fault as its own struct.
+    // Each call of a multicall answers in its own place, a fault as its own struct; a wait
+    // answers at once there.
     const QJsonArray answers = call("system.multicall",
         "[{'methodName': 'status', 'params': []}, {'methodName': 'setInSlit', 'params': [1.5]}, "
-        "{'methodName': 'getGrating', 'params': []}]")
+        "{'methodName': 'getGrating', 'params': []}, {'methodName': 'waitReady', 'params': [5]}]")
                                    .at(1)
                                    .toArray();
     QCOMPARE(answers.at(0), QJsonArray { 0 });
     QCOMPARE(answers.at(1).toObject().value("faultCode"), -32602);
     QCOMPARE(answers.at(2), QJsonArray { 0 });
+    QCOMPARE(answers.at(3).toObject().value("faultString"), "the port is closed");
 }
 
 // What a client reads of the instrument when it fails: the fault and its
@@ -297,17 +302,20 @@ void TestRemote::stateTellsFaultsFromMoves()
 void TestRemote::refusedRequestsChangeNothing()
 {
     start();
-    const auto refused = [this](const char *method, const char *arguments) {
-        return call(method, arguments) == noResult;
+    // A refusal says why; the limits' numbers are in it.
+    const auto refused = [this](const char *method, const char *arguments,
+                             const char *why = "refused: not ready, the port is closed") {
+        const QString verdict = call(method, arguments).at(1).toString();
+        return verdict.contains(QLatin1String(why)) ? QString() : verdict;
     };
 
     {
         DebugLog log;
-        QVERIFY(refused("setWavelength", "500.0"));
-        QVERIFY(refused("moveRelative", "10"));
-        QVERIFY(refused("setInSlit", "10"));
-        QVERIFY(refused("setOutSlit", "10"));
-        QVERIFY(refused("setGrating", "1"));
+        QCOMPARE(refused("setWavelength", "500.0"), QString());
+        QCOMPARE(refused("moveRelative", "10"), QString());
+        QCOMPARE(refused("setInSlit", "10"), QString());
+        QCOMPARE(refused("setOutSlit", "10"), QString());
+        QCOMPARE(refused("setGrating", "1"), QString());
         QCOMPARE(log.lines(), QStringList { "0" });
     }
     QVERIFY(controller->queuedCommands().isEmpty());
@@ -316,16 +324,17 @@ void TestRemote::refusedRequestsChangeNothing()
     simulator->clearCommands();
     {
         DebugLog log;
-        QVERIFY(refused("setWavelength", "249.99"));
-        QVERIFY(refused("setWavelength", "1300.01"));
-        QVERIFY(refused("setInSlit", "-1"));
-        QVERIFY(refused("setInSlit", "1401"));
-        QVERIFY(refused("setOutSlit", "-1"));
-        QVERIFY(refused("setOutSlit", "1401"));
-        QVERIFY(refused("setGrating", "3"));
-        QVERIFY(refused("setGrating", "-1"));
-        QVERIFY(refused("moveRelative", "10001"));
-        QVERIFY(refused("moveRelative", "-10001"));
+        QCOMPARE(refused("setWavelength", "249.99", "249.99 nm refused: outside 250 to 1300 nm"),
+            QString());
+        QCOMPARE(refused("setWavelength", "1300.01", "outside 250 to 1300 nm"), QString());
+        QCOMPARE(refused("setInSlit", "-1", "outside 0 to 1400 steps"), QString());
+        QCOMPARE(refused("setInSlit", "1401", "outside 0 to 1400 steps"), QString());
+        QCOMPARE(refused("setOutSlit", "-1", "outside 0 to 1400 steps"), QString());
+        QCOMPARE(refused("setOutSlit", "1401", "outside 0 to 1400 steps"), QString());
+        QCOMPARE(refused("setGrating", "3", "outside 0 to 2"), QString());
+        QCOMPARE(refused("setGrating", "-1", "outside 0 to 2"), QString());
+        QCOMPARE(refused("moveRelative", "10001", "outside -10000 to 10000 steps"), QString());
+        QCOMPARE(refused("moveRelative", "-10001", "outside -10000 to 10000 steps"), QString());
         QCOMPARE(log.lines(), QStringList({ "1", "1" }));
     }
     const QJsonArray wrongType { "Fault", -32602, "server error: invalid method parameters" };
@@ -351,15 +360,15 @@ void TestRemote::limitsAreAccepted()
         return QTest::qWaitFor([this] { return call("status") == integer(1); }, 10000);
     };
     for (const char *wavelength : { "250.0", "1300.0", "1234.5678" }) {
-        QCOMPARE(call("setWavelength", wavelength), noResult);
+        QCOMPARE(call("setWavelength", wavelength), taken);
         QVERIFY(waitReady());
     }
-    QCOMPARE(call("setInSlit", "0"), noResult);
+    QCOMPARE(call("setInSlit", "0"), taken);
     QVERIFY(waitReady());
-    QCOMPARE(call("setOutSlit", "1400"), noResult);
+    QCOMPARE(call("setOutSlit", "1400"), taken);
     QVERIFY(waitReady());
     for (const char *steps : { "10000", "-10000" }) {
-        QCOMPARE(call("moveRelative", steps), noResult);
+        QCOMPARE(call("moveRelative", steps), taken);
         QVERIFY(waitReady());
     }
     QVERIFY(settle());

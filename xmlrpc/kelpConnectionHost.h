@@ -1,6 +1,7 @@
 #ifndef KELPCONNECTIONHOST_H
 #define KELPCONNECTIONHOST_H
 
+#include "kelpCallContext.h"
 #include "kelpDocuments.h"
 
 #include <QByteArrayView>
@@ -32,8 +33,10 @@ public:
     virtual void warn(const QString &line) = 0;
     virtual KelpDocuments::Response document(
         QByteArrayView method, QByteArrayView target, QByteArrayView ifNoneMatch) const = 0;
-    // The result of the call, or a KelpFault.
-    virtual QVariant call(const QString &method, const QVariantList &args) const = 0;
+    // The result of the call, or a KelpFault; unless its slot has deferred the response, which
+    // context then holds.
+    virtual QVariant call(
+        const QString &method, const QVariantList &args, KelpCallContext *context) = 0;
 
 protected:
     ~KelpConnectionHost() = default;

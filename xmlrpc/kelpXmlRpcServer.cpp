@@ -1,8 +1,10 @@
 #include "kelpXmlRpcServer.h"
 
+#include "kelpDeferredResponse.h"
 #include "kelpSystemMethods.h"
 #include "kelpXmlRpcServerConnection.h"
 
+#include <QScopeGuard>
 #include <QTcpSocket>
 
 #include <algorithm>
@@ -74,9 +76,35 @@ KelpDocuments::Response KelpXmlRpcServer::document(
     return documents.answer(method, target, ifNoneMatch);
 }
 
-QVariant KelpXmlRpcServer::call(const QString &method, const QVariantList &args) const
+QVariant KelpXmlRpcServer::call(const QString &method, const QVariantList &args)
 {
+    return call(method, args, nullptr);
+}
+
+// A slot may run an event loop in which another call is answered: each restores the one it
+// interrupted.
+QVariant KelpXmlRpcServer::call(
+    const QString &method, const QVariantList &args, KelpCallContext *context)
+{
+    if (context && method == QLatin1String("system.multicall"))
+        context->mayDefer = false;
+    const auto restore
+        = qScopeGuard([this, outer = std::exchange(current, context)] { current = outer; });
     return KelpSystemMethods::answer(methods, method, args);
+}
+
+QHostAddress KelpXmlRpcServer::callerAddress() const
+{
+    return current ? current->peer : QHostAddress();
+}
+
+KelpDeferredResponse *KelpXmlRpcServer::deferResponse()
+{
+    if (!current || !current->mayDefer)
+        return nullptr;
+    if (!current->deferred)
+        current->deferred = new KelpDeferredResponse(current->owner);
+    return current->deferred;
 }
 
 QHostAddress KelpXmlRpcServer::getServerAddress() const

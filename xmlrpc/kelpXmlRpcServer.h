@@ -86,8 +86,19 @@ public:
     KelpDocuments::Response document(
         QByteArrayView method, QByteArrayView target, QByteArrayView ifNoneMatch) const override;
 
-    // Answers method with args as a request is answered: the result, or a KelpFault.
-    QVariant call(const QString &method, const QVariantList &args) const override;
+    // Answers method with args as a request is answered: the result, or a KelpFault. Its slot
+    // cannot defer the response.
+    QVariant call(const QString &method, const QVariantList &args);
+    QVariant call(
+        const QString &method, const QVariantList &args, KelpCallContext *context) override;
+
+    // While a served slot runs: the address of the client whose call it answers; null for a
+    // call made with call().
+    QHostAddress callerAddress() const;
+    // While a served slot runs: the call's response, which the slot then finishes later, and
+    // whatever it returns is not sent. Null where a response cannot wait: inside
+    // system.multicall, and for a call made with call().
+    KelpDeferredResponse *deferResponse();
 
     QHostAddress getServerAddress() const;
     // The port listened on; with port 0 the one the system chose.
@@ -131,6 +142,8 @@ private:
     QList<QHostAddress> *allowedPeers = nullptr;
     std::optional<QList<Subnet>> allowedSubnets;
     QList<QPointer<KelpXmlRpcServerConnection>> connections;
+    // The call being answered, while its slot runs.
+    KelpCallContext *current = nullptr;
     int timeout = RequestTimeout;
     int idle = IdleTimeout;
     qint64 buffered = 0;

@@ -2,6 +2,7 @@
 
 #include "kelpCodec.h"
 #include "kelpConnectionHost.h"
+#include "kelpDeferredResponse.h"
 #include "kelpFault.h"
 #include "kelpHostNames.h"
 
@@ -108,6 +109,9 @@ void KelpXmlRpcServerConnection::readFromSocket()
 void KelpXmlRpcServerConnection::readRequests()
 {
     while (state != State::Completed) {
+        // A deferred response is awaited; what follows waits behind it.
+        if (state == State::Calling)
+            return;
         if (state == State::Idle) {
             // Some clients end a body with a line break that Content-Length does not count.
             while (received.startsWith("\r\n") || received.startsWith('\n'))
@@ -324,9 +328,26 @@ void KelpXmlRpcServerConnection::parseCall(const QByteArray &body)
     QString method;
     QVariantList args;
     KelpFault fault;
-    const QVariant result = KelpCodec::readCall(body, &method, &args, &fault)
-        ? host->call(method, args)
-        : QVariant::fromValue(fault);
+    if (!KelpCodec::readCall(body, &method, &args, &fault)) {
+        respondToCall(QVariant::fromValue(fault));
+        return;
+    }
+    KelpCallContext context { peerAddress(), this };
+    const QVariant result = host->call(method, args, &context);
+    if (!context.deferred || context.deferred->isFinished()) {
+        respondToCall(context.deferred ? context.deferred->result() : result);
+        return;
+    }
+    // The wait is the slot's to bound: the request time-out is for clients that stall.
+    requestTimer.stop();
+    connect(context.deferred, &KelpDeferredResponse::finished, this, [this](const QVariant &later) {
+        respondToCall(later);
+        readRequests();
+    });
+}
+
+void KelpXmlRpcServerConnection::respondToCall(const QVariant &result)
+{
     const QByteArray response = KelpCodec::prepareResponse(result);
     respond("200 Ok",
         "Content-Type: text/xml\r\nContent-Length: " + QByteArray::number(response.size()) + "\r\n",

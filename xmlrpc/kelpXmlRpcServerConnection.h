@@ -40,8 +40,9 @@ public:
     // Closes the connection at once, without an answer.
     void abort();
 
-    // Answers the methodCall document in body with exactly one response; the connection stays
-    // open afterwards only when the request read before asked for it.
+    // Answers the methodCall document in body with exactly one response, at once or, when its
+    // slot defers it, later; the connection stays open afterwards only when the request read
+    // before asked for it.
     void parseCall(const QByteArray &body);
 
 private slots:
@@ -68,6 +69,7 @@ private:
     // Refuses the request with a line that tells the client why, and writes it as a warning.
     void tell(const QPair<QByteArray, QString> &refused);
     void refuse(const QByteArray &status, const QByteArray &extraFields = QByteArray());
+    void respondToCall(const QVariant &result);
     // The one response to the request: the status line's code and reason, the fields that
     // belong to this response and its body.
     void respond(const QByteArray &status, const QByteArray &fields, const QByteArray &body);
