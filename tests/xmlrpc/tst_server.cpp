@@ -1,4 +1,5 @@
 #include "kelpCodec.h"
+#include "kelpDeferredResponse.h"
 #include "kelpFault.h"
 #include "kelpObject.h"
 #include "kelpXmlRpcClient.h"
@@ -23,9 +24,19 @@ public slots:
     void nothing() { }
     QVariant refuse() { return QVariant::fromValue(KelpFault(4, "refused")); }
     int count() { return ++calls; }
+    // Answers later, where it can.
+    QString later()
+    {
+        caller = server->callerAddress();
+        pending = server->deferResponse();
+        return pending ? QString() : QStringLiteral("at once");
+    }
 
 public:
     int calls = 0;
+    KelpXmlRpcServer *server = nullptr;
+    QPointer<KelpDeferredResponse> pending;
+    QHostAddress caller;
 
 private slots:
     int secret() { return 42; }
@@ -108,6 +119,7 @@ private slots:
     void connectionCap();
     void keptConnections();
     void documents();
+    void deferredResponses();
 
 private:
     Service service;
@@ -119,8 +131,10 @@ void TestServer::init()
     server = std::make_unique<KelpXmlRpcServer>(QHostAddress::LocalHost, 0);
     // Short, so that requests that never complete are closed within the test.
     server->setRequestTimeout(500);
-    for (const char *name : { "add", "half", "twice", "nothing", "refuse", "secret", "count" })
+    for (const char *name :
+        { "add", "half", "twice", "nothing", "refuse", "secret", "count", "later" })
         server->addMethod(name, &service, name);
+    service.server = server.get();
     QVERIFY(server->isListening());
 }
 
@@ -374,6 +388,44 @@ void TestServer::documents()
         = exchange(port, { "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" + call("add", { 2, 3 }) });
     QVERIFY2(both.startsWith(header.replace("\r\nConnection: close", "")), both.constData());
     QVERIFY(both.endsWith(page + answer(5)));
+}
+
+// A response given later keeps its connection's later requests behind it, and no other
+// connection waits; a client that hangs up takes the response with it.
+void TestServer::deferredResponses()
+{
+    const auto kept = [](const QByteArray &method) {
+        const QByteArray body = KelpCodec::prepareCall(method, {});
+        return "POST / HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n"
+            + body;
+    };
+    QTcpSocket client;
+    QByteArray received;
+    connect(&client, &QTcpSocket::readyRead, &client, [&] { received += client.readAll(); });
+    client.connectToHost(QHostAddress::LocalHost, server->serverPort());
+    QVERIFY(client.waitForConnected(5000));
+    const int counted = service.calls;
+    client.write(kept("later") + kept("count"));
+    QTRY_VERIFY(service.pending);
+    QCOMPARE(service.caller, QHostAddress(QHostAddress::LocalHost));
+    QCOMPARE(exchange(server->serverPort(), { call("count") }), answer(counted + 1));
+    // Longer than the request time-out, which a wait does not count against.
+    QTest::qWait(600);
+    QVERIFY(received.isEmpty());
+    service.pending->finish(QStringLiteral("done"));
+    QTRY_COMPARE(received, answer(QStringLiteral("done"), false) + answer(counted + 2, false));
+    QTRY_VERIFY(!service.pending);
+
+    client.write(kept("later"));
+    QTRY_VERIFY(service.pending);
+    client.abort();
+    QTRY_VERIFY(!service.pending);
+
+    // A multicall answers all its calls at once.
+    const QVariantList calls { QVariantMap {
+        { "methodName", QStringLiteral("later") }, { "params", QVariantList() } } };
+    QCOMPARE(exchange(server->serverPort(), { call("system.multicall", { QVariant(calls) }) }),
+        answer(QVariantList { QVariantList { QStringLiteral("at once") } }));
 }
 
 QTEST_GUILESS_MAIN(TestServer)
