@@ -24,7 +24,6 @@ int main(int argc, char *argv[])
     settings.rememberDeviceOf(&controller);
     ServerXmlRPC remoteApi(&controller, commandLine.port);
     WidgetTriax triax(&controller, remoteApi.listeningOn(), remoteApi.pageAddress());
-    QObject::connect(&remoteApi, &ServerXmlRPC::warningLogged, &triax, &WidgetTriax::appendLog);
     triax.restoreGeometry(settings.windowGeometry());
     triax.setVisible(true);
     const int status = app.exec();

@@ -204,7 +204,6 @@ CommandEngine::Misfire CommandEngine::handleMisfire(
         const QString line = QStringLiteral(
             "instrument: \"%1\" not acknowledged (answer \"%2\"); polling the motor")
                                  .arg(head, printable(received));
-        qWarning("%s", qPrintable(line));
         emit warningLogged(line);
         emit motionUnconfirmed(kind.role == CommandKind::Role::QuietMotion);
         commandQueue.append(kind.followUp);

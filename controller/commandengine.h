@@ -65,6 +65,7 @@ Q_SIGNALS:
     void motionUnconfirmed(bool quiet);
     // The instrument has stopped answering; the queue has been dropped.
     void gaveUp(const QString &line);
+    // A warning for the operator, which the controller writes.
     void warningLogged(const QString &line);
     void exchangeTraced(const QString &line);
 

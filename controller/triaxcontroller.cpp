@@ -1,12 +1,15 @@
 #include "triaxcontroller.h"
 
 #include "commandengine.h"
+#include "eventlog.h"
 #include "serialconnection.h"
 #include "triaxlimits.h"
 #include "triaxprotocol.h"
 
 #include <QDebug>
 #include <QLocale>
+
+#include <utility>
 
 namespace {
 
@@ -57,6 +60,7 @@ QString described(const char *name, const TriaxLimit<T> &limit, const QString &w
 
 TriaxController::TriaxController(const QString &device, QObject *parent)
     : QObject(parent)
+    , eventLog(new EventLog(this))
     // 19200 baud, 8 data bits, one stop bit, no parity, no flow control,
     // polling. The port stays closed until someone connects.
     , serial(std::make_unique<SerialConnection>(device, 19200, 8, 0, 0, 0, 0))
@@ -71,7 +75,7 @@ TriaxController::TriaxController(const QString &device, QObject *parent)
     connect(engine.get(), &CommandEngine::motionUnconfirmed, this, &TriaxController::showMotorBusy);
     connect(engine.get(), &CommandEngine::gaveUp, this,
         [this](const QString &line) { setFault(State::NoAnswer, line); });
-    connect(engine.get(), &CommandEngine::warningLogged, this, &TriaxController::warningLogged);
+    connect(engine.get(), &CommandEngine::warningLogged, this, &TriaxController::warn);
     connect(engine.get(), &CommandEngine::exchangeTraced, this, &TriaxController::exchangeTraced);
     connect(engine.get(), &CommandEngine::checkQueue, this, &TriaxController::checkQueue);
 }
@@ -168,13 +172,12 @@ QString TriaxController::notTakenNow() const
 
 void TriaxController::logRequest(const QString &what, const QString &why, const Requester &by)
 {
-    const QString from = by.origin.isEmpty() ? QStringLiteral("request")
-                                             : QStringLiteral("request from %1").arg(by.origin);
     const QString asked = by.words.isEmpty() ? what : by.words;
-    const QString line = why.isEmpty() ? QStringLiteral("%1: %2 taken").arg(from, asked)
-                                       : QStringLiteral("%1: %2 refused: %3").arg(from, asked, why);
-    qInfo("%s", qPrintable(line));
-    emit requestLogged(line);
+    if (why.isEmpty())
+        eventLog->record(EventLog::Kind::Taken, by.origin, asked + QStringLiteral(" taken"));
+    else
+        eventLog->record(
+            EventLog::Kind::Refused, by.origin, QStringLiteral("%1 refused: %2").arg(asked, why));
 }
 
 // The state decides before the value: a request that could not be taken now
@@ -228,9 +231,47 @@ void TriaxController::setState(State state, const QString &text, const QString &
     m_faultReason = reason;
     if (state == m_state && shown == m_statusText)
         return;
-    m_state = state;
+    const State before = std::exchange(m_state, state);
     m_statusText = shown;
+    recordState(before);
     emit stateChanged(state);
+}
+
+// The changes an operator asks about later: connected, busy, ready with the
+// values read back, closed. A fault tells its own reason, as a warning.
+void TriaxController::recordState(State before)
+{
+    const auto busy = [](State state) { return state == State::Busy || state == State::Moving; };
+    QString text;
+    switch (m_state) {
+    case State::Closed:
+        text = QStringLiteral("closed");
+        break;
+    case State::WakingUp:
+        text = QStringLiteral("connected, waking up");
+        break;
+    case State::Busy:
+    case State::Moving:
+        if (!busy(before))
+            text = statusText(State::Busy);
+        break;
+    case State::Ready:
+        text = QStringLiteral("ready: %1 nm, position %2, entrance slit %3 steps, exit slit %4 "
+                              "steps, grating %5")
+                   .arg(m_wavelengthReading.isEmpty() ? QStringLiteral("0") : m_wavelengthReading,
+                       m_positionText.isEmpty() ? QStringLiteral("0") : m_positionText)
+                   .arg(inSlitSteps())
+                   .arg(outSlitSteps())
+                   .arg(m_grating);
+        break;
+    case State::ReadingBack:
+    case State::NoAnswer:
+    case State::PortLost:
+    case State::OpenFailed:
+        break;
+    }
+    if (!text.isEmpty())
+        eventLog->record(EventLog::Kind::State, QStringLiteral("instrument"), text);
 }
 
 // The reason is in place before the state is announced, so that whoever
@@ -243,8 +284,7 @@ void TriaxController::setFault(State state, const QString &reason, const QString
 
 void TriaxController::warn(const QString &line)
 {
-    qWarning("%s", qPrintable(line));
-    emit warningLogged(line);
+    eventLog->record(EventLog::Kind::Warning, QStringLiteral("instrument"), line);
 }
 
 void TriaxController::openPort(const Requester &by)

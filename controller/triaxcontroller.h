@@ -9,6 +9,7 @@
 #include <memory>
 
 class CommandEngine;
+class EventLog;
 class SerialConnection;
 template<typename T>
 struct TriaxLimit;
@@ -108,6 +109,9 @@ public:
     int grating() const { return m_grating; }
 
     QString devicePath() const;
+    // Every request with its verdict, every change of state and every
+    // warning; the other parts of the program add theirs.
+    EventLog *events() const { return eventLog; }
     bool isVerbose() const;
     // What waits to go out, the command in flight first.
     QList<QString> queuedCommands() const;
@@ -132,17 +136,11 @@ Q_SIGNALS:
     // The queue was asked to send its next command, after a command was
     // queued or an answer handled; whatever could go out has gone by then.
     void checkQueue();
-    // Every warning line and, in verbose mode, every traced exchange, as
-    // written to the standard error: a view can show them to an operator who
-    // never sees that.
-    void warningLogged(const QString &line);
+    // In verbose mode, every traced exchange, as written to the standard
+    // error: a view can show them to an operator who never sees that.
     void exchangeTraced(const QString &line);
     // The device the next openPort() opens, chosen from whichever face.
     void devicePathChanged(const QString &path);
-    // Each request that would change the instrument, from whichever face,
-    // with who asked and whether it was taken or why not, as written to the
-    // standard error.
-    void requestLogged(const QString &line);
 
 public Q_SLOTS:
     // Refused, and logged so, when the port cannot be opened or is open.
@@ -181,6 +179,7 @@ public Q_SLOTS:
 private:
     void portLost(const QString &reason);
     void setState(State state, const QString &text = QString(), const QString &reason = QString());
+    void recordState(State before);
     void setFault(State state, const QString &reason, const QString &text = QString());
     void warn(const QString &line);
     bool readAnswer(const QString &head, const QByteArray &received);
@@ -198,6 +197,7 @@ private:
     void selectGrating(int index);
     void showMotorBusy(bool quiet = false);
 
+    EventLog *eventLog;
     std::unique_ptr<SerialConnection> serial;
     std::unique_ptr<CommandEngine> engine;
 

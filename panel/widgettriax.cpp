@@ -13,6 +13,8 @@
 #include <QSaveFile>
 #include <QSerialPortInfo>
 #include <QSignalBlocker>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTime>
 
 namespace {
@@ -48,6 +50,10 @@ WidgetTriax::WidgetTriax(TriaxController *controller, const QString &remoteContr
     ui->leOutSlit->setText(controller->outSlitText());
     showGrating(controller->grating());
     showState(controller->state());
+
+    // What happened before the window came, its start included.
+    for (const EventLog::Event &event : controller->events()->after(0, EventLog::Capacity))
+        showLogEvent(event);
 
     installValidators();
     connectForm();
@@ -99,8 +105,7 @@ void WidgetTriax::connectController()
 {
     connect(controller, &TriaxController::stateChanged, this, &WidgetTriax::showState);
     connect(controller, &TriaxController::devicePathChanged, ui->lbDeviceValue, &QLabel::setText);
-    connect(controller, &TriaxController::warningLogged, this, &WidgetTriax::appendLog);
-    connect(controller, &TriaxController::requestLogged, this, &WidgetTriax::appendLog);
+    connect(controller->events(), &EventLog::recorded, this, &WidgetTriax::showLogEvent);
     connect(controller, &TriaxController::exchangeTraced, this, &WidgetTriax::appendLog);
     connect(controller, &TriaxController::positionChanged, ui->leMotPos, &QLineEdit::setText);
     connect(controller, &TriaxController::wavelengthChanged, ui->leWavelength, &QLineEdit::setText);
@@ -239,8 +244,25 @@ QString WidgetTriax::chosenDevice() const
 
 void WidgetTriax::appendLog(const QString &line)
 {
+    lastLineEvent = 0;
     ui->teLog->appendPlainText(QStringLiteral("%1 %2").arg(
         QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")), line));
+}
+
+// An event repeated replaces its line when nothing came between, as the
+// event log folds it.
+void WidgetTriax::showLogEvent(const EventLog::Event &event)
+{
+    const QString line = QStringLiteral("%1 %2").arg(
+        event.time.toLocalTime().toString(QStringLiteral("HH:mm:ss.zzz")), event.line());
+    if (event.count > 1 && lastLineEvent != 0) {
+        QTextCursor cursor(ui->teLog->document()->lastBlock());
+        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+        cursor.insertText(line);
+    } else {
+        ui->teLog->appendPlainText(line);
+    }
+    lastLineEvent = event.id;
 }
 
 void WidgetTriax::saveLog()

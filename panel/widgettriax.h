@@ -1,6 +1,7 @@
 #ifndef WIDGETTRIAX_H
 #define WIDGETTRIAX_H
 
+#include "eventlog.h"
 #include "triaxcontroller.h"
 
 #include <QDockWidget>
@@ -28,8 +29,8 @@ public:
     ~WidgetTriax() override;
 
 public Q_SLOTS:
-    // Adds a line to the log pane, with the time it came. The controller's
-    // warnings and traces come on their own; other parts' lines come here.
+    // Adds a line to the log pane, with the time it came. The instrument's
+    // events and traces come on their own; other lines come here.
     void appendLog(const QString &line);
 
 protected:
@@ -46,9 +47,12 @@ private:
     void listDevices();
     QString chosenDevice() const;
     void saveLog();
+    void showLogEvent(const EventLog::Event &event);
 
     TriaxController *controller;
     std::unique_ptr<Ui::Triax> ui;
+    // The id of the event on the log's last line, 0 when another line is last.
+    quint64 lastLineEvent = 0;
 };
 
 #endif

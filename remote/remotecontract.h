@@ -29,6 +29,7 @@ inline constexpr QLatin1String dir("__dir__");
 inline constexpr QLatin1String getState("getState");
 inline constexpr QLatin1String getLimits("getLimits");
 inline constexpr QLatin1String waitReady("waitReady");
+inline constexpr QLatin1String getEvents("getEvents");
 } // namespace Method
 
 // The codes of waitReady's faults; the fault's text says why.
@@ -85,6 +86,21 @@ inline constexpr QLatin1String connect("connect");
 inline constexpr QLatin1String close("close");
 inline constexpr QLatin1String requests("requests");
 } // namespace Accepts
+
+// The members of each event that getEvents answers.
+namespace Event {
+// Rises with every event; an event repeated takes a new one.
+inline constexpr QLatin1String id("id");
+// UTC, ISO 8601 with milliseconds: "2026-12-10T12:00:00.000Z".
+inline constexpr QLatin1String time("time");
+// Who asked ("the window", a client's address) or what tells ("instrument", "remote control").
+inline constexpr QLatin1String origin("origin");
+inline constexpr QLatin1String text("text");
+// "taken", "refused", "state" or "warning".
+inline constexpr QLatin1String kind("kind");
+// How often the event came in a row.
+inline constexpr QLatin1String count("count");
+} // namespace Event
 
 // The members of getLimits' answer, one for each limit of a request, and the members of each.
 namespace Limit {

@@ -1,5 +1,6 @@
 #include "xmlrpcserver.h"
 
+#include "eventlog.h"
 #include "kelpDeferredResponse.h"
 #include "kelpFault.h"
 #include "kelpXmlRpcServer.h"
@@ -13,6 +14,8 @@
 #include <QLocale>
 #include <QSysInfo>
 #include <QtDebug>
+
+#include <algorithm>
 
 // The resources of a static library are linked in only where they are named.
 static void initPageResources()
@@ -31,13 +34,16 @@ namespace Accepts = RemoteContract::Accepts;
 // The longest a client may wait in waitReady: the instrument's 90 s start and any motion fit in
 // it many times over, and no forgotten wait holds a connection for good.
 constexpr int MaxWaitSeconds = 600;
+// A page that polls with its state call gets every event of a busy second in one answer, and no
+// answer grows large.
+constexpr int MaxEventsPerCall = 250;
 
 // In the order they are registered.
 constexpr QLatin1String methodNames[] = { Method::connect, Method::close, Method::checkConnection,
     Method::status, Method::help, Method::getWavelength, Method::setWavelength,
     Method::moveRelative, Method::getInSlit, Method::setInSlit, Method::getOutSlit,
     Method::setOutSlit, Method::getGrating, Method::setGrating, Method::getPosition, Method::dir,
-    Method::getState, Method::getLimits, Method::waitReady };
+    Method::getState, Method::getLimits, Method::waitReady, Method::getEvents };
 
 // The lines of help(), in its order; each is also what system.methodHelp tells of its method.
 struct HelpLine
@@ -69,6 +75,9 @@ const HelpLine helpLines[] = {
     { Method::waitReady,
         "waitReady(seconds) returns getState() once the instrument is ready, struct, or a fault "
         "saying why not" },
+    { Method::getEvents,
+        "getEvents(afterId) returns the events after that id, each with its id, time, origin, "
+        "text, kind and count, array" },
     { Method::help, "help() this info !" },
 };
 
@@ -169,18 +178,19 @@ ServerXmlRPC::ServerXmlRPC(
     if (access.allowed)
         rpcServer->setAllowedSubnets(*access.allowed);
     rpcServer->setAllowedHosts(access.hosts);
+    // The library has written its warnings already.
     QObject::connect(
-        rpcServer, &KelpXmlRpcServer::warningLogged, this, &ServerXmlRPC::warningLogged);
+        rpcServer, &KelpXmlRpcServer::warningLogged, this, [controller](const QString &line) {
+            controller->events()->record(EventLog::Kind::Warning, QStringLiteral("remote control"),
+                line, EventLog::Journal::Written);
+        });
     // Without this line a client that cannot connect, and the operator, would
     // never learn why; the panel itself works on without remote control.
     if (!rpcServer->isListening()) {
-        const QString line = QStringLiteral("remote control: cannot listen on port %1: %2")
-                                 .arg(static_cast<quint16>(port))
-                                 .arg(rpcServer->errorString());
-        qWarning("%s", qPrintable(line));
-        // Later: whoever shows it is connected only after construction.
-        QMetaObject::invokeMethod(
-            this, [this, line] { emit warningLogged(line); }, Qt::QueuedConnection);
+        controller->events()->record(EventLog::Kind::Warning, QStringLiteral("remote control"),
+            QStringLiteral("remote control: cannot listen on port %1: %2")
+                .arg(static_cast<quint16>(port))
+                .arg(rpcServer->errorString()));
     }
 
     for (const QLatin1String name : methodNames)
@@ -292,6 +302,38 @@ QVariantMap ServerXmlRPC::getState()
                 { Accepts::requests, controller->accepts().requests },
             } },
     };
+}
+
+QVariantList ServerXmlRPC::getEvents(int afterId)
+{
+    namespace Event = RemoteContract::Event;
+    const auto kindName = [](EventLog::Kind kind) {
+        switch (kind) {
+        case EventLog::Kind::Taken:
+            return QStringLiteral("taken");
+        case EventLog::Kind::Refused:
+            return QStringLiteral("refused");
+        case EventLog::Kind::State:
+            return QStringLiteral("state");
+        case EventLog::Kind::Warning:
+            break;
+        }
+        return QStringLiteral("warning");
+    };
+    QVariantList events;
+    const QList<EventLog::Event> found
+        = controller->events()->after(quint64(std::max(afterId, 0)), MaxEventsPerCall);
+    for (const EventLog::Event &event : found) {
+        events.append(QVariantMap {
+            { Event::id, int(event.id) },
+            { Event::time, event.time.toString(Qt::ISODateWithMs) },
+            { Event::origin, event.origin },
+            { Event::text, event.text },
+            { Event::kind, kindName(event.kind) },
+            { Event::count, event.count },
+        });
+    }
+    return events;
 }
 
 QVariant ServerXmlRPC::waitReady(int seconds)

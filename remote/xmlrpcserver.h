@@ -37,6 +37,9 @@ public:
     quint16 serverPort() const;
     // The address listened on, null when listening failed.
     QHostAddress serverAddress() const;
+    // Warnings about remote control, the server's own among them, go into
+    // the controller's event log.
+
     // Where clients reach it, as the operator is told: the port alone when it
     // listens on every interface, else the address and the port. When
     // listening failed, the port asked for and why, as in
@@ -46,12 +49,6 @@ public:
     // browser on another machine opens it: with this machine's host name when
     // it listens on every interface. Empty when listening failed.
     QString pageAddress() const;
-
-Q_SIGNALS:
-    // Each warning line written about remote control, the server's own among
-    // them. That listening failed is announced once the event loop runs, so
-    // that a window made after this object hears it too.
-    void warningLogged(const QString &line);
 
 private Q_SLOTS:
     int connect();
@@ -78,6 +75,9 @@ private Q_SLOTS:
     // hangs up ends it.
     QVariant waitReady(int seconds);
     QVariant waitReady(double seconds);
+    // The instrument's events after that id, oldest first, at most
+    // MaxEventsPerCall of them; 0 for the oldest kept.
+    QVariantList getEvents(int afterId);
 
 private:
     // Who called, as the controller's log line names them, and what they asked.

@@ -188,6 +188,18 @@ void TestRemote::sessionDrivesThePanel()
     QCOMPARE(call("status"), integer(0));
     QCOMPARE(call("checkConnection"), text("0"));
     QCOMPARE(controller->state(), TriaxController::State::Closed);
+
+    // The session, as every face shows it: the last events after an id, each once.
+    const QJsonArray events = call("getEvents", "0").at(1).toArray();
+    const QJsonObject closed = events.last().toObject();
+    QCOMPARE(closed.value("origin"), "instrument");
+    QCOMPARE(closed.value("text"), "closed");
+    QVERIFY(closed.value("time").toString().endsWith(u'Z'));
+    const QJsonObject asked = events.at(events.size() - 2).toObject();
+    QCOMPARE(asked.value("origin"), "127.0.0.1");
+    QCOMPARE(asked.value("text"), "close taken");
+    const QString lastButOne = QString::number(asked.value("id").toInt());
+    QCOMPARE(call("getEvents", lastButOne), QJsonArray({ "list", QJsonArray { closed } }));
 }
 
 void TestRemote::introspection()
@@ -203,16 +215,17 @@ void TestRemote::introspection()
              "struct\ngetLimits() returns wavelength, slit, grating and relativeMove, each with "
              "its minimum, maximum, decimals, unit and reason, struct\n"
              "waitReady(seconds) returns getState() once the instrument is ready, struct, or a "
-             "fault saying why not\n"
+             "fault saying why not\ngetEvents(afterId) returns the events after that id, each "
+             "with its id, time, origin, text, kind and count, array\n"
              "help() this info !\n"));
     const QJsonArray names { "connect", "close", "checkConnection", "status", "help",
         "getWavelength", "setWavelength", "moveRelative", "getInSlit", "setInSlit", "getOutSlit",
         "setOutSlit", "getGrating", "setGrating", "getPosition", "getState", "getLimits",
-        "waitReady" };
+        "waitReady", "getEvents" };
     QCOMPARE(call("__dir__"), QJsonArray({ "list", names }));
 
     const QJsonArray listed = call("system.listMethods").at(1).toArray();
-    QCOMPARE(listed.size(), 23);
+    QCOMPARE(listed.size(), 24);
     QVERIFY(listed.contains("__dir__") && listed.contains("system.multicall"));
     QCOMPARE(call("system.methodHelp", "'getGrating'"),
         text("getGrating() returns current grating, int"));
@@ -396,9 +409,8 @@ void TestRemote::portInUseIsReported()
     TriaxController controller(simulator.devicePath());
     ServerXmlRPC remoteApi(&controller, taken);
     QCOMPARE(remoteApi.serverPort(), 0);
-    // The window says why, as the desktop program wires it.
+    // The window says why, though it came after.
     WidgetTriax window(&controller, remoteApi.listeningOn());
-    connect(&remoteApi, &ServerXmlRPC::warningLogged, &window, &WidgetTriax::appendLog);
     const QString why = QStringLiteral("port %1: The bound address is already in use").arg(taken);
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lbPortValue"))->text(), why);
     const auto *log = window.findChild<QPlainTextEdit *>(QStringLiteral("teLog"));
