@@ -134,48 +134,44 @@ function setText(element, text) {
   }
 }
 
-// Mirrors the desktop panel's looks: open to requests while the instrument is ready (also
-// while a quiet move it was asked for runs), locked while the motor is polled, only close
-// once the instrument is silent, only connect while the port is closed, lost or the
-// instrument wakes up.
+// The colours of the status follow the state's name; what may be pressed follows the program's
+// own answer in "accepts", so that the page offers exactly what the window offers.
 function lookOf(state) {
   switch (state.state) {
   case "reading back":
   case "ready":
-    return { look: "ready", inputs: true, connect: false, close: true };
+    return "ready";
   case "busy":
-    return state.text === "motor busy"
-      ? { look: "busy", inputs: false, connect: false, close: false }
-      : { look: "busy", inputs: true, connect: false, close: true };
+    return "busy";
   case "no answer":
-    return { look: "fault", inputs: false, connect: false, close: true };
   case "port lost":
   case "cannot open":
-    return { look: "fault", inputs: false, connect: true, close: false };
+    return "fault";
   case "waking up":
-    return { look: "waking", inputs: false, connect: true, close: false };
+    return "waking";
   default:
-    return { look: "closed", inputs: false, connect: true, close: false };
+    return "closed";
   }
 }
+
+const NothingAccepted = { connect: false, close: false, requests: false };
 
 let limits = null;
 let current = null;
 
-function enable(look) {
-  $("connect").disabled = !look.connect;
-  $("close").disabled = !look.close;
+function enable(accepts) {
+  $("connect").disabled = !accepts.connect;
+  $("close").disabled = !accepts.close;
   for (const form of document.querySelectorAll("form.request")) {
     for (const control of form.querySelectorAll("input, select, button")) {
-      control.disabled = !look.inputs || !limits;
+      control.disabled = !accepts.requests || !limits;
     }
   }
 }
 
 function showState(state) {
   current = state;
-  const look = lookOf(state);
-  $("status").dataset.look = look.look;
+  $("status").dataset.look = lookOf(state);
   setText($("status-text"), state.text);
   setText($("state"), state.state === state.text ? "" : state.state);
   const reason = $("reason");
@@ -187,7 +183,7 @@ function showState(state) {
   setText($("inSlit"), String(state.inSlit));
   setText($("outSlit"), String(state.outSlit));
   setText($("grating"), `G${state.grating}`);
-  enable(look);
+  enable(state.accepts);
 }
 
 function showOffline(why) {
@@ -198,7 +194,7 @@ function showOffline(why) {
   setText($("reason"), why);
   $("reason").hidden = false;
   $("motion").hidden = true;
-  enable({ inputs: false, connect: false, close: false });
+  enable(NothingAccepted);
 }
 
 async function poll() {
@@ -270,8 +266,10 @@ async function submit(form) {
     return;
   }
   showError(form, "");
+  // The program answers with an empty text when it takes the request, else with why not: another
+  // client may have started a move a moment earlier.
   try {
-    await call(form.dataset.method, read.value);
+    showError(form, await call(form.dataset.method, read.value));
   } catch (error) {
     showError(form, `not sent: ${error.message}`);
   }
@@ -282,7 +280,7 @@ async function loadLimits() {
     limits = await call("getLimits");
     describeLimits();
     if (current) {
-      enable(lookOf(current));
+      enable(current.accepts);
     }
   } catch (error) {
     setTimeout(loadLimits, RetryInterval);

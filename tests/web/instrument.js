@@ -99,6 +99,36 @@ class Instrument {
       throw new Error(failures.join("; "));
     }
   }
+
+  // A remote call from a client other than the page, with one parameter written as XML-RPC
+  // (such as "<double>700</double>"); the answer's document.
+  async callAsOther(method, value) {
+    const reply = await fetch(`${this.url}RPC2`, {
+      method: "POST",
+      headers: { "Content-Type": "text/xml" },
+      body: `<?xml version="1.0"?><methodCall><methodName>${method}</methodName>`
+        + `<params><param><value>${value}</value></param></params></methodCall>`,
+      signal: AbortSignal.timeout(10000),
+    });
+    return reply.text();
+  }
+}
+
+// Runs first() whenever the page calls method, before the page's call goes out; first()'s
+// results, in order.
+async function before(page, method, first) {
+  const results = [];
+  await page.setRequestInterception(true);
+  page.on("request", async (request) => {
+    try {
+      if ((request.postData() || "").includes(`<methodName>${method}</methodName>`)) {
+        results.push(await first());
+      }
+    } finally {
+      request.continue();
+    }
+  });
+  return results;
 }
 
 async function launchBrowser() {
@@ -119,4 +149,4 @@ async function launchBrowser() {
   return browser;
 }
 
-module.exports = { Instrument, launchBrowser };
+module.exports = { Instrument, before, launchBrowser };

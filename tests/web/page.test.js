@@ -1,10 +1,11 @@
 "use strict";
 // The instrument's page in headless chromium, on the simulated instrument behind
-// monopanel-server: connect and a move, a silent instrument, a value refused in the page.
+// monopanel-server: connect and a move, a silent instrument, a value refused in the page and
+// one refused by the program.
 // Usage: node page.test.js TRIAXSIM MONOPANEL_SERVER
 
 const assert = require("node:assert/strict");
-const { Instrument, launchBrowser } = require("./instrument");
+const { Instrument, before, launchBrowser } = require("./instrument");
 
 const [simulator, server] = process.argv.slice(2);
 const Bound = 15000;
@@ -72,6 +73,21 @@ async function connectAndMove(browser) {
     }
     assert.ok(calls.getState >= polls + 2, "the page stopped polling");
     assert.equal(calls.setWavelength, 1, "a refused value went out");
+
+    // Another client's move is taken while the page's own request is on its way: the program
+    // refuses the page's, and the page says why next to the field.
+    const other = await before(page, "setWavelength",
+      () => instrument.callAsOther("setWavelength", "<double>700</double>"));
+    await setWavelength(page, "600");
+    await page.waitForFunction(() => !document.getElementById("wavelength-error").hidden,
+      { timeout: Bound });
+    assert.equal(other.length, 1);
+    assert.match(other[0].replace(/\s/g, ""), /<param><value><string><\/string><\/value>/,
+      "the other client's move was not taken");
+    assert.equal(await text(page, "#wavelength-error"), "wavelength 600 nm refused: motor busy");
+    assert.equal(await page.$eval("#wavelength-input", (e) => e.getAttribute("aria-invalid")), "true");
+    await page.waitForFunction(() => document.getElementById("wavelength").textContent === "700.00",
+      { timeout: Bound });
     await page.close();
   } finally {
     await instrument.stop();

@@ -1,16 +1,18 @@
 "use strict";
 // The page's pictures for the manual, taken in headless chromium on the simulated instrument:
-// ready after a move and with a silent instrument, each at a desktop's and a phone's width.
+// ready after a move, with a silent instrument, and with a request refused because another
+// client's move came first, each at a desktop's and a phone's width.
 // Usage: node screenshots.js TRIAXSIM MONOPANEL_SERVER DIRECTORY
 
 const path = require("node:path");
-const { Instrument, launchBrowser } = require("./instrument");
+const { Instrument, before, launchBrowser } = require("./instrument");
 
 const [simulator, server, directory] = process.argv.slice(2);
 const Bound = 15000;
 const Widths = [["", 1000], ["-phone", 390]];
 
-async function drive(browser, name, simulatorArgs, wavelength, status) {
+// The page asks for wavelength; when other is given, another client asks for that one first.
+async function drive(browser, { name, simulatorArgs = [], wavelength, other, status }) {
   const instrument = await Instrument.start(simulator, server, simulatorArgs);
   try {
     const page = await browser.newPage();
@@ -23,10 +25,14 @@ async function drive(browser, name, simulatorArgs, wavelength, status) {
     await waitForStatus("ready");
     await page.waitForFunction(() => !document.getElementById("wavelength-input").disabled,
       { timeout: Bound });
+    if (other) {
+      await before(page, "setWavelength",
+        () => instrument.callAsOther("setWavelength", `<double>${other}</double>`));
+    }
     await page.type("#wavelength-input", wavelength);
     await page.keyboard.press("Enter");
     await page.waitForFunction((nm) => document.getElementById("wavelength").textContent === nm,
-      { timeout: Bound }, wavelength);
+      { timeout: Bound }, other || wavelength);
     await waitForStatus(status);
     // Every value read back: the state's name is no longer shown beside its text.
     await page.waitForFunction(() => document.getElementById("state").textContent === "",
@@ -47,9 +53,11 @@ async function drive(browser, name, simulatorArgs, wavelength, status) {
 async function main() {
   const browser = await launchBrowser();
   try {
-    await drive(browser, "ready", [], "546.07", "ready");
+    await drive(browser, { name: "ready", wavelength: "546.07", status: "ready" });
     // The instrument leaves the motor's poll unanswered after the move.
-    await drive(browser, "fault", ["--fault", "noanswer:E"], "500.00", "no answer");
+    await drive(browser, { name: "fault", simulatorArgs: ["--fault", "noanswer:E"],
+      wavelength: "500.00", status: "no answer" });
+    await drive(browser, { name: "refused", wavelength: "600.00", other: "700.00", status: "ready" });
   } finally {
     await browser.close();
   }
