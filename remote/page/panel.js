@@ -1,12 +1,15 @@
 "use strict";
 
 // The instrument's page: a client of the remote methods like any other. It reads the limits
-// once, polls getState and sends the operator's requests through the setters; it keeps no
-// state of the instrument of its own, so that every browser shows what the program holds.
+// once, polls getState and the events since the last it has seen in one multicall, and sends the
+// operator's requests through the setters; it keeps no state of the instrument of its own, so
+// that every browser shows what the program holds.
 
 const PollInterval = 250;
 const CallTimeout = 4000;
 const RetryInterval = 1000;
+// Events shown at most; the program keeps more, for whoever asks.
+const ShownEvents = 200;
 
 // --- XML-RPC over fetch() ---------------------------------------------------------------------
 
@@ -29,6 +32,14 @@ function encodeValue(value) {
   }
   if (typeof value === "boolean") {
     return `<boolean>${value ? 1 : 0}</boolean>`;
+  }
+  if (Array.isArray(value)) {
+    return `<array><data>${value.map((v) => `<value>${encodeValue(v)}</value>`).join("")}</data></array>`;
+  }
+  if (typeof value === "object") {
+    const members = Object.entries(value).map(([name, v]) =>
+      `<member><name>${escapeXml(name)}</name><value>${encodeValue(v)}</value></member>`);
+    return `<struct>${members.join("")}</struct>`;
   }
   return `<string>${escapeXml(value)}</string>`;
 }
@@ -197,9 +208,73 @@ function showOffline(why) {
   enable(NothingAccepted);
 }
 
+// --- Events -----------------------------------------------------------------------------------
+
+let lastEvent = 0;
+
+function eventItem(event) {
+  const item = document.createElement("li");
+  item.className = "event";
+  const time = document.createElement("time");
+  const origin = document.createElement("span");
+  origin.className = "origin";
+  const text = document.createElement("span");
+  text.className = "text";
+  const count = document.createElement("span");
+  count.className = "count";
+  item.append(time, " ", origin, " ", text, " ", count);
+  return item;
+}
+
+function fillEvent(item, event) {
+  const [time, origin, text, count] = item.querySelectorAll("time, .origin, .text, .count");
+  item.dataset.kind = event.kind;
+  item.dataset.key = `${event.kind}\n${event.origin}\n${event.text}`;
+  time.dateTime = event.time;
+  setText(time, new Date(event.time).toLocaleTimeString());
+  setText(origin, event.origin);
+  setText(text, event.text);
+  setText(count, event.count > 1 ? `${event.count} times` : "");
+}
+
+// Newest first; a repetition of the newest updates it, as the program folds it.
+function showEvents(events) {
+  const list = $("events");
+  for (const event of events) {
+    const newest = list.firstElementChild;
+    const key = `${event.kind}\n${event.origin}\n${event.text}`;
+    if (event.count > 1 && newest && newest.dataset.key === key) {
+      fillEvent(newest, event);
+    } else {
+      const item = eventItem();
+      fillEvent(item, event);
+      list.prepend(item);
+    }
+    lastEvent = Math.max(lastEvent, event.id);
+  }
+  while (list.childElementCount > ShownEvents) {
+    list.lastElementChild.remove();
+  }
+}
+
+// One call a poll: the state and the events since the last one seen.
+async function stateAndEvents() {
+  const [state, events] = await call("system.multicall", [
+    { methodName: "getState", params: [] },
+    { methodName: "getEvents", params: [lastEvent] },
+  ]);
+  if (!Array.isArray(state) || !Array.isArray(events)) {
+    const fault = Array.isArray(state) ? events : state;
+    throw new Error(`fault ${fault.faultCode}: ${fault.faultString}`);
+  }
+  return [state[0], events[0]];
+}
+
 async function poll() {
   try {
-    showState(await call("getState"));
+    const [state, events] = await stateAndEvents();
+    showState(state);
+    showEvents(events);
   } catch (error) {
     showOffline(error.name === "AbortError" ? "the program does not answer" : error.message);
   }

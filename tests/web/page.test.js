@@ -10,13 +10,19 @@ const { Instrument, before, launchBrowser } = require("./instrument");
 const [simulator, server] = process.argv.slice(2);
 const Bound = 15000;
 
-// Every call the page makes, by method, as the browser sends it.
+// Every call the page makes, by method, as the browser sends it; a multicall counts as each
+// of its calls.
 function countCalls(page) {
   const calls = {};
   page.on("request", (request) => {
-    const method = /<methodName>([^<]*)<\/methodName>/.exec(request.postData() || "");
-    if (request.method() === "POST" && method) {
-      calls[method[1]] = (calls[method[1]] || 0) + 1;
+    const body = request.postData() || "";
+    const method = /<methodName>([^<]*)<\/methodName>/.exec(body);
+    if (request.method() !== "POST" || !method) {
+      return;
+    }
+    const inner = [...body.matchAll(/<name>methodName<\/name><value><string>([^<]*)</g)];
+    for (const name of method[1] === "system.multicall" ? inner.map((m) => m[1]) : [method[1]]) {
+      calls[name] = (calls[name] || 0) + 1;
     }
   });
   return calls;
@@ -88,6 +94,15 @@ async function connectAndMove(browser) {
     assert.equal(await page.$eval("#wavelength-input", (e) => e.getAttribute("aria-invalid")), "true");
     await page.waitForFunction(() => document.getElementById("wavelength").textContent === "700.00",
       { timeout: Bound });
+
+    // Another client's refused request appears among the events, marked as refused.
+    await instrument.callAsOther("setWavelength", "<double>2000</double>");
+    await page.waitForFunction(() => /setWavelength 2000/.test(
+      document.getElementById("events").firstElementChild?.textContent), { timeout: Bound });
+    const newest = await page.$eval("#events", (e) => [e.firstElementChild.dataset.kind,
+      e.firstElementChild.textContent]);
+    assert.equal(newest[0], "refused");
+    assert.match(newest[1], /127\.0\.0\.1 setWavelength 2000 refused: outside 250 to 1300 nm/);
     await page.close();
   } finally {
     await instrument.stop();
