@@ -11,7 +11,7 @@ struct PanelVerdict
     bool taken = false;
     // The panel refused a value outside its limits.
     bool outOfRange = false;
-    // The device's state once the refusal was known: what the client could not do in.
+    // The device's state once the verdict was known; a refusal's reason follows from it.
     PanelSnapshot::State state = PanelSnapshot::State::Init;
     QString text;
 };
