@@ -49,9 +49,6 @@ const char *refusalReason(const PanelVerdict &verdict)
         return "Monochromator_Moving";
     case PanelSnapshot::State::Fault:
         return "Monochromator_Fault";
-    case PanelSnapshot::State::On:
-        // Only Connect is refused to a ready instrument.
-        return "Monochromator_Connected";
     default:
         return "Monochromator_NotReady";
     }

@@ -102,8 +102,10 @@ QString PanelTracker::refusalOf(const PanelRequest &request, const QVariantList 
     if (request.kind == Kind::Close)
         return QString();
     if (request.kind == Kind::Connect) {
-        // Four answers: the port was closed first, so connect was taken.
-        if (before.offersConnect || answers.size() > 3)
+        // Four answers: the port was closed first, so connect was taken. A ready instrument
+        // is connected already, and clients that always connect first have long relied on
+        // that being no error.
+        if (before.offersConnect || answers.size() > 3 || before.state == State::On)
             return QString();
         return QStringLiteral("Connect was not taken: the panel offers no connect while it "
                               "shows \"%1\".")
