@@ -1,7 +1,6 @@
 #include "monochromator.h"
 
 #include "panelmirror.h"
-#include "triaxlimits.h"
 
 #include <QThread>
 #include <QUrl>
@@ -41,9 +40,11 @@ Tango::AttrQuality quality(const PanelSnapshot &snapshot)
 const char *const valueAttributes[]
     = { "Wavelength", "Position", "EntranceSlit", "ExitSlit", "Grating" };
 
-const char *refusalReason(PanelSnapshot::State state)
+const char *refusalReason(const PanelVerdict &verdict)
 {
-    switch (state) {
+    if (verdict.outOfRange)
+        return "Monochromator_OutOfRange";
+    switch (verdict.state) {
     case PanelSnapshot::State::Moving:
         return "Monochromator_Moving";
     case PanelSnapshot::State::Fault:
@@ -51,11 +52,6 @@ const char *refusalReason(PanelSnapshot::State state)
     default:
         return "Monochromator_NotReady";
     }
-}
-
-const char *stateName(PanelSnapshot::State state)
-{
-    return Tango::DevStateName[tangoState(state)];
 }
 
 } // namespace
@@ -209,36 +205,22 @@ void Monochromator::closeInstrument()
     startRequest(PanelRequest::Kind::Close, 0.0);
 }
 
-// The panel refuses a move beyond its limit without a word: the client must hear why here.
 void Monochromator::moveRelative(Tango::DevLong steps)
 {
-    constexpr auto limit = TriaxLimits::relativeMove;
-    if (!limit.admits(steps)) {
-        const QString description
-            = QStringLiteral("MoveRelative %1 steps refused: outside %2 to %3 steps, %4")
-                  .arg(steps)
-                  .arg(limit.minimum)
-                  .arg(limit.maximum)
-                  .arg(QLatin1String(limit.reason));
-        Tango::Except::throw_exception(
-            "Monochromator_OutOfRange", description.toStdString(), "Monochromator::MoveRelative");
-    }
     startRequest(PanelRequest::Kind::MoveRelative, steps);
 }
 
-// A request the instrument cannot take now fails loudly: a scan must never believe that a
-// move happened.
+// The caller waits for the panel's verdict, holding the device's monitor: the mirror never
+// takes it, and the thread that pushes the events waits for it no longer than the verdict
+// takes. A request the panel did not take fails loudly, in the panel's words: a scan must never
+// believe that a move happened.
 void Monochromator::startRequest(PanelRequest::Kind kind, double value)
 {
     const PanelRequest request { kind, value };
-    PanelSnapshot refusal;
-    if (mirror->request(request, &refusal))
+    const PanelVerdict verdict = mirror->request(request);
+    if (verdict.taken)
         return;
-    const QString description
-        = QStringLiteral("%1 refused: the monochromator's state is %2. %3")
-              .arg(request.describe(), QString::fromLatin1(stateName(refusal.state)),
-                  refusal.status);
-    Tango::Except::throw_exception(refusalReason(refusal.state), description.toStdString(),
+    Tango::Except::throw_exception(refusalReason(verdict), verdict.text.toStdString(),
         "Monochromator::" + request.describe().section(u' ', 0, 0).toStdString());
 }
 

@@ -13,9 +13,9 @@
 class PanelMirror;
 class QThread;
 
-// The Tango device for the panel's instrument. Tango's threads only read the mirror's snapshot
-// and hand it requests; the mirror does all the talking to the panel on a Qt thread of its own.
-// A thread of the device's own pushes the change events.
+// The Tango device for the panel's instrument. Tango's threads read the mirror's snapshot and
+// hand it requests, waiting for the panel's verdict on each; the mirror does all the talking to
+// the panel on a Qt thread of its own. A thread of the device's own pushes the change events.
 class Monochromator : public TANGO_BASE_CLASS
 {
 public:

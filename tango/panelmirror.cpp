@@ -4,6 +4,10 @@
 #include "kelpXmlRpcClient.h"
 #include "remotecontract.h"
 
+#include <QThread>
+
+#include <chrono>
+
 namespace {
 
 PanelTracker::Failure failureOf(int code, const QString &text)
@@ -36,25 +40,33 @@ PanelSnapshot PanelMirror::snapshot() const
     return tracker.snapshot();
 }
 
-bool PanelMirror::request(const PanelRequest &request, PanelSnapshot *refusal)
+PanelVerdict PanelMirror::request(const PanelRequest &request)
 {
-    std::optional<quint64> id;
-    decide([&](PanelTracker &tracker) {
-        id = tracker.take(request);
-        if (!id)
-            *refusal = tracker.snapshot();
-    });
-    if (!id)
-        return false;
+    // The mirror's thread answers it: waiting there would wait for ever.
+    Q_ASSERT(QThread::currentThread() != thread());
+    std::unique_lock<std::mutex> lock(mutex);
+    if (const std::optional<PanelVerdict> refusal = tracker.refusalUnsent(request))
+        return *refusal;
+    const quint64 id = ++lastRequestId;
+    waiting.insert(id, std::nullopt);
     QMetaObject::invokeMethod(
         this,
-        [this, request, id = *id] {
+        [this, request, id] {
             pendingCalls.append({ request, id });
             if (!callInFlight)
                 pollLater();
         },
         Qt::QueuedConnection);
-    return true;
+    changed.wait_for(lock, std::chrono::milliseconds(CallTimeout),
+        [&] { return waiting.value(id).has_value(); });
+    // Not sent yet, it is not sent any more; sent, it may still be taken, and the snapshot will
+    // show it.
+    if (const std::optional<PanelVerdict> verdict = waiting.take(id))
+        return *verdict;
+    return { false, false, tracker.snapshot().state,
+        QStringLiteral("%1: the panel gave no verdict within %2 s.")
+            .arg(request.describe())
+            .arg(CallTimeout / 1000) };
 }
 
 std::optional<PanelSnapshot> PanelMirror::waitForChange(quint64 generation)
@@ -91,8 +103,7 @@ void PanelMirror::pollLater()
         return;
     }
     pollTimer.stop();
-    const auto [request, id] = pendingCalls.takeFirst();
-    send(request, id);
+    send(pendingCalls.takeFirst());
 }
 
 void PanelMirror::poll()
@@ -113,12 +124,13 @@ void PanelMirror::poll()
     });
 }
 
-void PanelMirror::send(const PanelRequest &request, quint64 id)
+void PanelMirror::send(const PendingCall &pending)
 {
     QVariantList calls;
     {
         const std::lock_guard<std::mutex> lock(mutex);
-        calls = tracker.callsFor(request, id);
+        if (waiting.contains(pending.id))
+            calls = tracker.callsFor(pending.request);
     }
     if (calls.isEmpty()) {
         pollLater();
@@ -127,18 +139,28 @@ void PanelMirror::send(const PanelRequest &request, quint64 id)
     callInFlight = true;
     KelpObject *call
         = client->call(QStringLiteral("system.multicall"), QVariantList { QVariant(calls) });
-    connect(
-        call, &KelpObject::aresponse, this, [this, request, id](QVariant &result, QNetworkReply *) {
-            callInFlight = false;
-            decide([&](PanelTracker &tracker) { tracker.requestAnswered(request, id, result); });
-            pollLater();
+    connect(call, &KelpObject::aresponse, this, [this, pending](QVariant &result, QNetworkReply *) {
+        callInFlight = false;
+        deliver(pending.id, [&](PanelTracker &tracker) {
+            return tracker.requestAnswered(pending.request, result);
         });
+        pollLater();
+    });
     connect(call, &KelpObject::fault, this,
-        [this, request](int code, const QString &text, QNetworkReply *) {
+        [this, pending](int code, const QString &text, QNetworkReply *) {
             callInFlight = false;
-            decide([&](PanelTracker &tracker) {
-                tracker.requestFailed(request, failureOf(code, text));
+            deliver(pending.id, [&](PanelTracker &tracker) {
+                return tracker.requestFailed(pending.request, failureOf(code, text));
             });
             pollLater();
         });
+}
+
+void PanelMirror::deliver(quint64 id, const std::function<PanelVerdict(PanelTracker &)> &decision)
+{
+    const std::lock_guard<std::mutex> lock(mutex);
+    const PanelVerdict verdict = decision(tracker);
+    if (waiting.contains(id))
+        waiting.insert(id, verdict);
+    changed.notify_all();
 }

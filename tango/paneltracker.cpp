@@ -3,6 +3,7 @@
 #include "panelwire.h"
 
 using State = PanelSnapshot::State;
+using Kind = PanelRequest::Kind;
 
 PanelTracker::PanelTracker(const QUrl &panel)
     : panelName(panel.toString())
@@ -10,42 +11,20 @@ PanelTracker::PanelTracker(const QUrl &panel)
     shared.status = QStringLiteral("Waiting for the panel at %1 to answer.").arg(panelName);
 }
 
-std::optional<quint64> PanelTracker::take(const PanelRequest &request)
+std::optional<PanelVerdict> PanelTracker::refusalUnsent(const PanelRequest &request) const
 {
-    const bool allowed = request.isMotion()
-        ? shared.state == State::On
-        : request.kind == PanelRequest::Kind::Close || shared.state != State::Moving;
-    if (!allowed)
+    if (lostReason.isEmpty())
         return std::nullopt;
-    note.clear();
-    quint64 id = 0;
-    if (request.isMotion()) {
-        id = ++lastMoveId;
-        move = Move { request, id, std::nullopt };
-        // MOVING from the moment the write returns, so that a client waiting for the end of
-        // MOVING cannot read ON first.
-        shared.state = State::Moving;
-        shared.status = QStringLiteral("Moving: %1 requested.").arg(request.describe());
-    } else if (request.kind == PanelRequest::Kind::Close && move) {
-        endMove(QStringLiteral("Close ended %1.").arg(move->request.describe()));
-    }
-    publish();
-    return id;
+    return verdict(QStringLiteral("%1 was not sent: the panel at %2 cannot be reached: %3")
+                       .arg(request.describe(), panelName, lostReason));
 }
 
-// A motion goes between two readings of the state: the first tells whether the panel will
-// take it and the count its read-back must pass, the second that it has. Connect on a fault is
-// the operator's close, then connect.
-QVariantList PanelTracker::callsFor(const PanelRequest &request, quint64 id) const
+// Connect on a fault the panel reports is the operator's close, then connect.
+QVariantList PanelTracker::callsFor(const PanelRequest &request) const
 {
-    QVariantList calls;
-    if (request.isMotion()) {
-        if (!isMove(request, id))
-            return calls;
-        calls.append(PanelWire::getState());
-    } else if (request.kind == PanelRequest::Kind::Connect && shared.state == State::Fault) {
-        calls.append(PanelWire::callFor({ PanelRequest::Kind::Close }));
-    }
+    QVariantList calls { PanelWire::getState() };
+    if (request.kind == Kind::Connect && shared.state == State::Fault && lostReason.isEmpty())
+        calls.append(PanelWire::callFor({ Kind::Close }));
     calls.append(PanelWire::callFor(request));
     calls.append(PanelWire::getState());
     return calls;
@@ -71,65 +50,93 @@ void PanelTracker::stateFailed(const Failure &failure)
         QString());
 }
 
-void PanelTracker::requestAnswered(const PanelRequest &request, quint64 id, const QVariant &answers)
+PanelVerdict PanelTracker::requestAnswered(const PanelRequest &request, const QVariant &answers)
 {
     const QVariantList list = answers.toList();
-    const QVariant last = PanelWire::resultOf(list.value(list.size() - 1));
-    // Without the state after it nothing can be told of the request.
-    if (!PanelWire::isState(last)) {
-        stateAnswered(last);
-        return;
+    // Without the states around it nothing can be told of the request.
+    for (const QVariant &reading : { list.value(0), list.value(list.size() - 1) }) {
+        const QVariant state = PanelWire::resultOf(reading);
+        if (!PanelWire::isState(state)) {
+            stateAnswered(state);
+            return verdict(QStringLiteral("%1 failed: %2").arg(request.describe(), shared.status));
+        }
     }
-    const PanelWire::PanelState after = PanelWire::stateOf(last.toMap());
-    const QString fault = PanelWire::faultOf(list.value(list.size() - 2));
-    if (!fault.isEmpty()) {
-        const QString what
-            = QStringLiteral("%1 failed: the panel answered %2.").arg(request.describe(), fault);
-        if (isMove(request, id))
-            endMove(what);
-        else
-            note = what;
-    } else if (isMove(request, id)) {
-        const PanelWire::PanelState before
-            = PanelWire::stateOf(PanelWire::resultOf(list.value(0)).toMap());
-        if (before.ready == 1 && after.ready == 0)
-            move->takenAt = before.readBacks;
-        else
-            endMove(
-                QStringLiteral("%1 was not taken: the panel was busy.").arg(request.describe()));
+    const PanelWire::PanelState before
+        = PanelWire::stateOf(PanelWire::resultOf(list.constFirst()).toMap());
+    const QString refusal = refusalOf(request, list, before);
+    if (!refusal.isEmpty()) {
+        note = refusal;
+    } else {
+        note.clear();
+        if (request.isMotion())
+            move = Move { request, before.readBacks };
+        else if (request.kind == Kind::Close && move)
+            endMove(QStringLiteral("Close ended %1.").arg(move->request.describe()));
     }
-    follow(after);
+    follow(PanelWire::stateOf(PanelWire::resultOf(list.constLast()).toMap()));
+    return verdict(refusal, PanelWire::isOutOfRange(refusal));
 }
 
-void PanelTracker::requestFailed(const PanelRequest &request, const Failure &failure)
+PanelVerdict PanelTracker::requestFailed(const PanelRequest &request, const Failure &failure)
 {
     const QString what = QStringLiteral("%1 failed: the panel answered %2 (%3).")
                              .arg(request.describe(), failure.text, QString::number(failure.code));
     if (failure.transport) {
         unreachable(failure.text, what);
-        return;
-    }
-    if (move && request.isMotion())
-        endMove(what);
-    else
+    } else {
         note = what;
-    publish();
+        publish();
+    }
+    return verdict(what);
 }
 
-bool PanelTracker::isMove(const PanelRequest &request, quint64 id) const
+// The setters answer with their verdict. Connect answers nothing: the panel's table in the
+// state before it tells whether it was taken. Close always is.
+QString PanelTracker::refusalOf(const PanelRequest &request, const QVariantList &answers,
+    const PanelWire::PanelState &before) const
 {
-    return request.isMotion() && move && move->id == id;
+    const QVariant answer = answers.value(answers.size() - 2);
+    const QString fault = PanelWire::faultOf(answer);
+    if (!fault.isEmpty())
+        return QStringLiteral("%1 failed: the panel answered %2.").arg(request.describe(), fault);
+    if (request.kind == Kind::Close)
+        return QString();
+    if (request.kind == Kind::Connect) {
+        // Four answers: the port was closed first, so connect was taken. A ready instrument
+        // is connected already, and clients that always connect first have long relied on
+        // that being no error.
+        if (before.offersConnect || answers.size() > 3 || before.state == State::On)
+            return QString();
+        return QStringLiteral("Connect was not taken: the panel offers no connect while it "
+                              "shows \"%1\".")
+            .arg(before.text);
+    }
+    const QString words = PanelWire::verdictOf(answer);
+    if (words.isNull())
+        return QStringLiteral("%1 failed: the panel answered no verdict.").arg(request.describe());
+    if (words.isEmpty())
+        return QString();
+    return QStringLiteral("%1 was not taken: the panel answered \"%2\".")
+        .arg(request.describe(), words);
 }
 
+PanelVerdict PanelTracker::verdict(const QString &refusal, bool outOfRange) const
+{
+    return { refusal.isEmpty(), outOfRange, shared.state, refusal };
+}
+
+// A move under way cannot be followed any more; the request that found the panel gone, if
+// one did, is told after it.
 void PanelTracker::unreachable(const QString &why, const QString &requestNote)
 {
-    if (move)
-        endMove(requestNote.isEmpty()
-                ? QStringLiteral("%1 was interrupted: the panel could not be reached.")
-                      .arg(move->request.describe())
-                : requestNote);
-    else if (!requestNote.isEmpty())
+    if (move) {
+        const QString ended = QStringLiteral("%1 was interrupted: the panel could not be reached.")
+                                  .arg(move->request.describe());
+        endMove(requestNote.isEmpty() ? ended : ended + u' ' + requestNote);
+    } else if (!requestNote.isEmpty()) {
         note = requestNote;
+    }
+    lostReason = why;
     shared.state = State::Fault;
     shared.status = QStringLiteral("The panel at %1 cannot be reached: %2").arg(panelName, why);
     if (!note.isEmpty())
@@ -145,13 +152,14 @@ void PanelTracker::follow(const PanelWire::PanelState &panel)
     shared.entranceSlit = panel.inSlit;
     shared.exitSlit = panel.outSlit;
     shared.grating = panel.grating;
+    lostReason.clear();
 
-    if (move && move->takenAt) {
+    if (move) {
         if (panel.state == State::Fault)
             endMove(QStringLiteral("%1 failed.").arg(move->request.describe()));
         else if (panel.state == State::Off)
             endMove(QStringLiteral("%1 ended: the port was closed.").arg(move->request.describe()));
-        else if (panel.state == State::On && panel.readBacks > *move->takenAt)
+        else if (panel.state == State::On && panel.readBacks > move->takenAt)
             endMove(QString());
     }
 

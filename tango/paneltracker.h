@@ -3,6 +3,7 @@
 
 #include "panelrequest.h"
 #include "panelsnapshot.h"
+#include "panelverdict.h"
 
 #include <QString>
 #include <QUrl>
@@ -14,14 +15,15 @@ namespace PanelWire {
 struct PanelState;
 }
 
-// What the device server makes of the panel's answers: the snapshot it publishes and which
-// calls carry out a request. It only decides; PanelMirror makes the calls and hands it their
-// outcome.
+// What the device server makes of the panel's answers: the snapshot it publishes, which calls
+// carry out a request and what became of it. It only decides; PanelMirror makes the calls and
+// hands it their outcome.
 //
-// The panel counts its read-backs. A request goes out in one multicall between two readings of
-// the panel's state, so the tracker knows whether the panel took it and which count it must
-// pass: the request stays MOVING until the panel is ready again with a higher count, and fails
-// as soon as the panel reports a fault.
+// A request goes out in one multicall between two readings of the panel's state; the panel's
+// own answer to it says whether it was taken. The panel counts its read-backs, so the first
+// reading tells which count a motion taken must pass: the device stays MOVING until the panel
+// is ready again with a higher count, and the motion fails as soon as the panel reports a
+// fault.
 class PanelTracker
 {
 public:
@@ -30,12 +32,10 @@ public:
     // Its generation grows with every change.
     const PanelSnapshot &snapshot() const { return shared; }
 
-    // Takes the request when the state allows it (a motion only when ON, Connect unless
-    // MOVING) and returns the id its outcome is handed back with; nothing when refused.
-    std::optional<quint64> take(const PanelRequest &request);
-    // The multicall that carries out a request taken; empty for a motion that has ended
-    // before it went out (Close, the panel lost).
-    QVariantList callsFor(const PanelRequest &request, quint64 id) const;
+    // A request cannot even be sent while the panel cannot be reached: refused at once.
+    std::optional<PanelVerdict> refusalUnsent(const PanelRequest &request) const;
+    // The multicall that carries out a request.
+    QVariantList callsFor(const PanelRequest &request) const;
 
     // A call answered with a fault by the panel itself, or not answered (transport).
     struct Failure
@@ -47,19 +47,20 @@ public:
 
     void stateAnswered(const QVariant &answer);
     void stateFailed(const Failure &failure);
-    void requestAnswered(const PanelRequest &request, quint64 id, const QVariant &answers);
-    void requestFailed(const PanelRequest &request, const Failure &failure);
+    PanelVerdict requestAnswered(const PanelRequest &request, const QVariant &answers);
+    PanelVerdict requestFailed(const PanelRequest &request, const Failure &failure);
 
 private:
     struct Move
     {
         PanelRequest request;
-        quint64 id = 0;
-        // The panel's read-back count when it took the request; unset until it has.
-        std::optional<int> takenAt;
+        // The panel's read-back count when it took the request.
+        int takenAt = 0;
     };
 
-    bool isMove(const PanelRequest &request, quint64 id) const;
+    QString refusalOf(const PanelRequest &request, const QVariantList &answers,
+        const PanelWire::PanelState &before) const;
+    PanelVerdict verdict(const QString &refusal, bool outOfRange = false) const;
     void unreachable(const QString &why, const QString &requestNote);
     void follow(const PanelWire::PanelState &panel);
     void endMove(const QString &moveNote);
@@ -70,7 +71,8 @@ private:
     // The last snapshot announced to waiting readers.
     PanelSnapshot published;
     std::optional<Move> move;
-    quint64 lastMoveId = 0;
+    // Why the last call to the panel went unanswered; empty once it answers.
+    QString lostReason;
     // What became of the last request, told after the state until the next request.
     QString note;
 };

@@ -94,7 +94,8 @@ PanelState stateOf(const QVariantMap &answer)
     state.text = answer.value(Key::text).toString();
     state.reason = answer.value(Key::reason).toString();
     state.readBacks = answer.value(Key::readBacks).toInt();
-    state.ready = answer.value(Key::ready).toInt();
+    state.offersConnect
+        = answer.value(Key::accepts).toMap().value(RemoteContract::Accepts::connect).toBool();
     state.wavelength = answer.value(Key::wavelength).toDouble();
     state.position = answer.value(Key::position).toInt();
     state.inSlit = answer.value(Key::inSlit).toInt();
@@ -108,6 +109,19 @@ QVariant resultOf(const QVariant &answer)
     const QVariantList list = answer.toList();
     return answer.typeId() == QMetaType::QVariantList && list.size() == 1 ? list.constFirst()
                                                                           : QVariant();
+}
+
+QString verdictOf(const QVariant &answer)
+{
+    const QVariant result = resultOf(answer);
+    if (result.typeId() != QMetaType::QString)
+        return QString();
+    return result.toString().isNull() ? QStringLiteral("") : result.toString();
+}
+
+bool isOutOfRange(const QString &verdict)
+{
+    return verdict.contains(QLatin1String(" refused: outside "));
 }
 
 QString faultOf(const QVariant &answer)

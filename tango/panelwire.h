@@ -20,7 +20,8 @@ struct PanelState
     QString text;
     QString reason;
     int readBacks = 0;
-    int ready = 0;
+    // Whether the panel would take connect now.
+    bool offersConnect = false;
     double wavelength = 0.0;
     int position = 0;
     int inSlit = 0;
@@ -37,6 +38,11 @@ bool isState(const QVariant &answer);
 PanelState stateOf(const QVariantMap &answer);
 // One answer of a multicall: the result in a one-element list, or a fault struct.
 QVariant resultOf(const QVariant &answer);
+// A setter's verdict: empty when the panel took the request, else why not; null when the answer
+// is no verdict.
+QString verdictOf(const QVariant &answer);
+// Whether the panel refused the value for being outside its limits.
+bool isOutOfRange(const QString &verdict);
 // A fault struct as "faultString (faultCode)"; empty for anything else.
 QString faultOf(const QVariant &answer);
 

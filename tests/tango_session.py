@@ -28,11 +28,11 @@ def wait_for(condition, seconds, what):
 
 
 def refusal(write):
-    """The reason of the exception that write() raises, or None."""
+    """The reason and description of the exception that write() raises, or None."""
     try:
         write()
     except tango.DevFailed as failure:
-        return failure.args[0].reason
+        return failure.args[0].reason, failure.args[0].desc
     return None
 
 
@@ -58,17 +58,23 @@ subscription = device.subscribe_event(
     "State", tango.EventType.CHANGE_EVENT,
     lambda event: states.append(None if event.err else event.attr_value.value))
 
+# The panel's own refusal, in its words, at the caller.
+reason, words = refusal(lambda: device.MoveRelative(20000)) or (None, "")
+check(reason == "Monochromator_OutOfRange" and "outside -10000 to 10000 steps" in words,
+      f"MoveRelative 20000 gave {reason}: {words}")
+
 device.Wavelength = 546.07
 check(device.state() == MOVING, "not MOVING at once after a write")
-reason = refusal(lambda: device.write_attribute("Wavelength", 600.0))
-check(reason == "Monochromator_Moving", f"a write while MOVING gave {reason}")
+reason, words = refusal(lambda: device.write_attribute("Wavelength", 600.0)) or (None, "")
+check(reason == "Monochromator_Moving" and "motor busy" in words,
+      f"a write while MOVING gave {reason}: {words}")
 wait_for(lambda: device.state() != MOVING, 30, "end of MOVING")
 wavelength, position = device.Wavelength, device.Position
 check((wavelength, position) == (546.075, 21843),
       f"Wavelength {wavelength} and Position {position} right after MOVING")
 check(device.state() == ON, f"{device.state()} after the move: {device.status()}")
 
-reason = refusal(lambda: device.write_attribute("Wavelength", 1300.5))
+reason, _ = refusal(lambda: device.write_attribute("Wavelength", 1300.5)) or (None, "")
 check(reason == "API_WAttrOutsideLimit", f"a write of 1300.5 gave {reason}")
 
 device.Grating = 1

@@ -6,59 +6,71 @@
 #include "triaxsimulator.h"
 #include "xmlrpcserver.h"
 
+#include <QEventLoop>
 #include <QScopeGuard>
 #include <QTest>
 #include <QThread>
 
+#include <memory>
+
 namespace Key = RemoteContract::Key;
 namespace StateName = RemoteContract::StateName;
+namespace Accepts = RemoteContract::Accepts;
 using State = PanelSnapshot::State;
 using Kind = PanelRequest::Kind;
 
 namespace {
 
 // One outcome handed to the tracker and what it publishes then: a state and a status, or, with
-// no status, nothing new. A request taken tells the methods of its multicall.
+// no status, nothing new. A request tells the methods of its multicall, or is refused unsent;
+// its answer gives the verdict.
 struct Step
 {
-    enum Input { Take, Send, Polled, Answered, PollFailed, RequestFailed } input;
+    enum Input { Request, Polled, Answered, PollFailed, RequestFailed } input;
     PanelRequest request;
     QVariant answer;
     PanelTracker::Failure failure;
     State state = State::Init;
     QString status;
     QStringList calls;
+    // Empty when the request was taken.
+    QString verdict;
+    bool outOfRange = false;
 };
 
 // getState's answer, as the panel gives it.
-QVariantMap panel(QLatin1String state, int readBacks = 1, int ready = 1, const QString &reason = {})
+QVariantMap panel(QLatin1String state, int readBacks = 1, const QString &reason = {})
 {
+    const bool offersConnect = state == StateName::closed || state == StateName::wakingUp
+        || state == StateName::portLost || state == StateName::cannotOpen;
     return { { Key::state, state }, { Key::text, state }, { Key::reason, reason },
-        { Key::readBacks, readBacks }, { Key::ready, ready },
-        { Key::wavelength, 500.0 + readBacks }, { Key::position, 20000 + readBacks },
-        { Key::inSlit, 100 }, { Key::outSlit, 250 }, { Key::grating, 1 } };
+        { Key::readBacks, readBacks }, { Key::wavelength, 500.0 + readBacks },
+        { Key::position, 20000 + readBacks }, { Key::inSlit, 100 }, { Key::outSlit, 250 },
+        { Key::grating, 1 },
+        { Key::accepts, QVariantMap { { Accepts::connect, offersConnect } } } };
 }
 
-Step take(const PanelRequest &request, const QStringList &calls = {}, State state = State::Moving,
-    const QString &status = {})
+Step request(const PanelRequest &request, const QStringList &calls, const QString &verdict = {})
 {
-    return { Step::Take, request, {}, {}, state, status, calls };
+    return { Step::Request, request, {}, {}, {}, {}, calls, verdict };
 }
 Step polled(const QVariant &answer, State state, const QString &status)
 {
-    return { Step::Polled, {}, answer, {}, state, status, {} };
+    return { Step::Polled, {}, answer, {}, state, status, {}, {} };
 }
 // A multicall's answers: each result in a list of its own, a fault as a struct.
-Step answered(const QVariantList &results, State state, const QString &status)
+Step answered(const QVariantList &results, State state, const QString &status,
+    const QString &verdict = {}, bool outOfRange = false)
 {
     QVariantList list;
     for (const QVariant &result : results)
         list.append(result.toMap().contains("faultCode") ? result : QVariantList { result });
-    return { Step::Answered, {}, list, {}, state, status, {} };
+    return { Step::Answered, {}, list, {}, state, status, {}, verdict, outOfRange };
 }
-Step failed(Step::Input input, const PanelTracker::Failure &failure, const QString &status)
+Step failed(Step::Input input, const PanelTracker::Failure &failure, const QString &status,
+    const QString &verdict = {})
 {
-    return { input, {}, {}, failure, State::Fault, status, {} };
+    return { input, {}, {}, failure, State::Fault, status, {}, verdict };
 }
 
 const QString ready = QStringLiteral("The instrument is ready.");
@@ -69,7 +81,7 @@ const QString unreachable
     = QStringLiteral("The panel at http://127.0.0.1:8086/ cannot be reached: ");
 const PanelRequest wavelength { Kind::Wavelength, 546.07 };
 const QStringList wavelengthCalls { "getState", "setWavelength", "getState" };
-const QVariantMap taken = panel(StateName::busy, 1, 0);
+const QVariantMap busy = panel(StateName::busy);
 
 } // namespace
 
@@ -94,9 +106,9 @@ void TestPanelMirror::decisions_data()
     const QString started = QStringLiteral("Wavelength 546.07 nm");
     // The panel has taken a move.
     const QList<Step> moveTaken { polled(panel(StateName::ready), State::On, ready),
-        take(wavelength, wavelengthCalls, State::Moving, moving + '.'),
-        answered({ panel(StateName::ready), QString(), taken }, State::Moving,
-            moving + "; waiting for the instrument.") };
+        request(wavelength, wavelengthCalls),
+        answered({ panel(StateName::ready), QString(), busy }, State::Moving,
+            moving + "; waiting for the instrument.", "") };
 
     QTest::newRow("states") << QList<Step> { polled(
                                                  panel(StateName::closed, 0), State::Off, closed),
@@ -105,58 +117,80 @@ void TestPanelMirror::decisions_data()
         polled(panel(StateName::readingBack), State::Moving,
             "The instrument is ready; its values are being read back."),
         polled(panel(StateName::busy), State::Moving, "The instrument is moving."),
-        polled(panel(StateName::portLost, 1, 0, lost), State::Fault,
+        polled(panel(StateName::portLost, 1, lost), State::Fault,
             "The panel reports \"port lost\": " + lost + reconnect),
-        polled(panel(StateName::cannotOpen, 1, 0), State::Fault,
+        polled(panel(StateName::cannotOpen, 1), State::Fault,
             "The panel reports \"cannot open\"." + reconnect),
         failed(Step::PollFailed, { -32601, "no such method", false },
             unreachable + "it answered getState with no such method (-32601)") };
 
-    // ON only once the read-back after the move has come in; meanwhile nothing but Close.
+    // ON only once the read-back after the move has come in; a request the panel refuses
+    // meanwhile leaves the move as it is.
+    const QString stillMoving = moving + "; waiting for the instrument.";
     QTest::newRow("move") << moveTaken
-            + QList<Step> { take({ Kind::Wavelength, 600 }), take({ Kind::Connect }),
+            + QList<Step> { request({ Kind::Wavelength, 600 }, wavelengthCalls),
+                  answered({ busy, "wavelength 600 nm refused: motor busy", busy }, State::Moving,
+                      stillMoving,
+                      "Wavelength 600 nm was not taken: the panel answered \"wavelength 600 nm "
+                      "refused: motor busy\"."),
                   polled(panel(StateName::readingBack), State::Moving,
                       moving + "; waiting for its read-back."),
                   polled(panel(StateName::ready), State::Moving,
                       moving + "; waiting for its read-back."),
                   polled(panel(StateName::ready, 2), State::On, ready) };
 
-    QTest::newRow("not taken") << QList<Step> { polled(panel(StateName::ready), State::On, ready),
-        take({ Kind::Grating, 2 }, { "getState", "setGrating", "getState" }, State::Moving,
-            "Moving: Grating 2 requested."),
-        answered({ taken, QString(), taken }, State::Moving,
-            "The instrument is moving. Grating 2 was not taken: the panel was busy."),
-        polled(panel(StateName::ready), State::On,
-            ready + " Grating 2 was not taken: the panel was busy."),
-        take({ Kind::EntranceSlit, 1500 }, { "getState", "setInSlit", "getState" }, State::Moving,
-            "Moving: EntranceSlit 1500 steps requested."),
+    // In the panel's words, told in the status until the next request.
+    const QString gratingRefused
+        = "Grating 2 was not taken: the panel answered \"grating 2 refused: motor busy\".";
+    const QString outside = "MoveRelative 20000 steps was not taken: the panel answered "
+                            "\"relative move 20000 steps refused: outside -10000 to 10000 steps, "
+                            "a quarter of the range\".";
+    const QString badSlit = "EntranceSlit 1500 steps failed: the panel answered bad (-32602).";
+    QTest::newRow("refused") << QList<Step> { polled(
+                                                  busy, State::Moving, "The instrument is moving."),
+        request({ Kind::Grating, 2 }, { "getState", "setGrating", "getState" }),
+        answered({ busy, "grating 2 refused: motor busy", busy }, State::Moving,
+            "The instrument is moving. " + gratingRefused, gratingRefused),
+        polled(panel(StateName::ready), State::On, ready + ' ' + gratingRefused),
+        request({ Kind::MoveRelative, 20000 }, { "getState", "moveRelative", "getState" }),
+        answered({ panel(StateName::ready),
+                     "relative move 20000 steps refused: outside -10000 to 10000 steps, a "
+                     "quarter of the range",
+                     panel(StateName::ready) },
+            State::On, ready + ' ' + outside, outside, true),
+        request({ Kind::EntranceSlit, 1500 }, { "getState", "setInSlit", "getState" }),
         answered({ panel(StateName::ready),
                      QVariantMap { { "faultCode", -32602 }, { "faultString", "bad" } },
                      panel(StateName::ready) },
-            State::On,
-            ready + " EntranceSlit 1500 steps failed: the panel answered bad (-32602).") };
+            State::On, ready + ' ' + badSlit, badSlit),
+        // Connected already: nothing to do, and no error.
+        request({ Kind::Connect }, { "getState", "connect", "getState" }),
+        answered({ panel(StateName::ready), 0, panel(StateName::ready) }, State::On, ready, "") };
 
     // A fault ends the move at the first poll that shows it; Connect then closes first.
     const QString silent
         = "The panel reports \"no answer\": silent " + started + " failed." + reconnect;
     QTest::newRow("fault") << moveTaken
-            + QList<Step> { polled(
-                                panel(StateName::noAnswer, 1, 0, "silent"), State::Fault, silent),
-                  take({ Kind::Connect }, { "close", "connect", "getState" }),
-                  answered({ 0, 0, panel(StateName::wakingUp) }, State::Init,
+            + QList<Step> { polled(panel(StateName::noAnswer, 1, "silent"), State::Fault, silent),
+                  request({ Kind::Connect }, { "getState", "close", "connect", "getState" }),
+                  answered({ panel(StateName::noAnswer), 0, 0, panel(StateName::wakingUp) },
+                      State::Init,
                       "The instrument is waking up (about 90 s when it has to start its "
-                      "firmware).") };
+                      "firmware).",
+                      "") };
 
-    // A move that Close has ended before it went out stays unsent.
-    QTest::newRow("close") << QList<Step> { polled(panel(StateName::ready), State::On, ready),
-        take(wavelength, wavelengthCalls, State::Moving, moving + '.'),
-        take({ Kind::Close }, { "close", "getState" }), { Step::Send, {}, {}, {}, {}, {}, {} },
-        answered(
-            { 0, panel(StateName::closed) }, State::Off, closed + " Close ended " + started + '.'),
-        // What became of the last request is told until the panel answers the next.
-        take({ Kind::Connect }, { "connect", "getState" }),
-        failed(Step::RequestFailed, { -32300, "refused", true },
-            unreachable + "refused Connect failed: the panel answered refused (-32300).") };
+    // Close ends a move; a panel gone refuses the next request before it is sent.
+    const QString connectFailed = "Connect failed: the panel answered refused (-32300).";
+    QTest::newRow("close") << moveTaken
+            + QList<Step> { request({ Kind::Close }, { "getState", "close", "getState" }),
+                  answered({ busy, 0, panel(StateName::closed) }, State::Off,
+                      closed + " Close ended " + started + '.', ""),
+                  request({ Kind::Connect }, { "getState", "connect", "getState" }),
+                  failed(Step::RequestFailed, { -32300, "refused", true },
+                      unreachable + "refused " + connectFailed, connectFailed),
+                  request(wavelength, {},
+                      "Wavelength 546.07 nm was not sent: the panel at http://127.0.0.1:8086/ "
+                      "cannot be reached: refused") };
 
     QTest::newRow("unreachable") << moveTaken
             + QList<Step> { failed(Step::PollFailed, { -32300, "timed out", true },
@@ -168,41 +202,43 @@ void TestPanelMirror::decisions()
 {
     QFETCH(QList<Step>, steps);
     PanelTracker tracker(QUrl(QStringLiteral("http://127.0.0.1:8086/")));
-    QList<QPair<PanelRequest, quint64>> taken;
-    const auto methodsFor = [&](const QPair<PanelRequest, quint64> &request) {
-        QStringList methods;
-        for (const QVariant &call : tracker.callsFor(request.first, request.second))
-            methods.append(call.toMap().value("methodName").toString());
-        return methods;
-    };
+    PanelRequest sent;
     for (const Step &step : std::as_const(steps)) {
         const PanelSnapshot before = tracker.snapshot();
         QStringList calls;
+        std::optional<PanelVerdict> verdict;
         switch (step.input) {
-        case Step::Take:
-            if (const std::optional<quint64> id = tracker.take(step.request)) {
-                taken.append({ step.request, *id });
-                calls = methodsFor(taken.last());
+        case Step::Request:
+            verdict = tracker.refusalUnsent(step.request);
+            if (!verdict) {
+                for (const QVariant &call : tracker.callsFor(step.request))
+                    calls.append(call.toMap().value("methodName").toString());
             }
-            break;
-        case Step::Send:
-            calls = methodsFor(taken.first());
+            sent = step.request;
             break;
         case Step::Polled:
             tracker.stateAnswered(step.answer);
             break;
         case Step::Answered:
-            tracker.requestAnswered(taken.last().first, taken.last().second, step.answer);
+            verdict = tracker.requestAnswered(sent, step.answer);
             break;
         case Step::PollFailed:
             tracker.stateFailed(step.failure);
             break;
         case Step::RequestFailed:
-            tracker.requestFailed(taken.last().first, step.failure);
+            verdict = tracker.requestFailed(sent, step.failure);
             break;
         }
         const PanelSnapshot now = tracker.snapshot();
         QCOMPARE(calls, step.calls);
+        if (verdict) {
+            QCOMPARE(verdict->text, step.verdict);
+            QCOMPARE(verdict->taken, step.verdict.isEmpty());
+            QCOMPARE(verdict->outOfRange, step.outOfRange);
+            QCOMPARE(verdict->state, now.state);
+        } else {
+            QVERIFY(step.verdict.isNull());
+        }
         if (step.status.isNull()) {
             QCOMPARE(now.generation, before.generation);
             continue;
@@ -222,7 +258,8 @@ void TestPanelMirror::decisions()
     }
 }
 
-// Connect, a move that ends ON with its own read-back, and a fault during the next.
+// Connect, the panel's refusals, a move that ends ON with its own read-back, and a fault
+// during the next.
 void TestPanelMirror::followsThePanel()
 {
     TriaxSimulator simulator({});
@@ -233,32 +270,52 @@ void TestPanelMirror::followsThePanel()
     ServerXmlRPC remoteApi(&controller, 0, loopback);
     QVERIFY(remoteApi.serverPort() != 0);
 
-    // On a thread of its own, as the device server runs it.
+    // On a thread of its own, as the device server runs it; the requests wait on this thread.
     QThread thread;
     auto *mirror
         = new PanelMirror(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(remoteApi.serverPort())));
     mirror->moveToThread(&thread);
     connect(&thread, &QThread::started, mirror, &PanelMirror::start);
     connect(&thread, &QThread::finished, mirror, &QObject::deleteLater);
+    // The panel answers on this thread, so a request waits on a thread of its own too.
+    const auto ask = [&](const PanelRequest &request) {
+        PanelVerdict verdict;
+        const std::unique_ptr<QThread> caller(
+            QThread::create([&] { verdict = mirror->request(request); }));
+        // Never longer than CallTimeout: the request gives up then.
+        QEventLoop loop;
+        connect(caller.get(), &QThread::finished, &loop, &QEventLoop::quit);
+        caller->start();
+        loop.exec();
+        return verdict;
+    };
     thread.start();
     const auto stop = qScopeGuard([&] {
         thread.quit();
         thread.wait();
     });
-    PanelSnapshot refusal;
     QTRY_COMPARE(mirror->snapshot().state, State::Off);
-    QVERIFY(mirror->request({ Kind::Connect }, &refusal));
+    QVERIFY(ask({ Kind::Connect }).taken);
     QTRY_COMPARE_WITH_TIMEOUT(mirror->snapshot().state, State::On, 10000);
 
-    QVERIFY(mirror->request(wavelength, &refusal));
+    const PanelVerdict outside = ask({ Kind::MoveRelative, 20000 });
+    QVERIFY(!outside.taken && outside.outOfRange);
+    QVERIFY2(
+        outside.text.contains("refused: outside -10000 to 10000 steps"), qPrintable(outside.text));
+
+    QVERIFY(ask(wavelength).taken);
     QCOMPARE(mirror->snapshot().state, State::Moving);
+    const PanelVerdict busy = ask({ Kind::Wavelength, 600 });
+    QCOMPARE(busy.state, State::Moving);
+    QCOMPARE(busy.text,
+        "Wavelength 600 nm was not taken: the panel answered \"wavelength 600 nm refused: motor "
+        "busy\".");
     // ON comes with the read-back after the move, never before it.
     QTRY_COMPARE_WITH_TIMEOUT(mirror->snapshot().state, State::On, 10000);
     QCOMPARE(mirror->snapshot().wavelength, 546.075);
     QCOMPARE(mirror->snapshot().position, 21843);
 
-    QVERIFY(mirror->request({ Kind::MoveRelative, 8000 }, &refusal));
-    QTRY_COMPARE(controller.ready(), 0);
+    QVERIFY(ask({ Kind::MoveRelative, 8000 }).taken);
     simulator.hangUp();
     QTRY_COMPARE(mirror->snapshot().state, State::Fault);
     const QString status = mirror->snapshot().status;
