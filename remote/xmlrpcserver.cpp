@@ -38,24 +38,20 @@ constexpr int MaxWaitSeconds = 600;
 // answer grows large.
 constexpr int MaxEventsPerCall = 250;
 
-// In the order they are registered.
-constexpr QLatin1String methodNames[] = { Method::connect, Method::close, Method::checkConnection,
-    Method::status, Method::help, Method::getWavelength, Method::setWavelength,
-    Method::moveRelative, Method::getInSlit, Method::setInSlit, Method::getOutSlit,
-    Method::setOutSlit, Method::getGrating, Method::setGrating, Method::getPosition, Method::dir,
-    Method::getState, Method::getLimits, Method::waitReady, Method::getEvents };
-
-// The lines of help(), in its order; each is also what system.methodHelp tells of its method.
-struct HelpLine
+// The remote methods, in the order they are registered and __dir__ lists them, each served by
+// the slot of its name. Its line is what help() and system.methodHelp tell of it; help() tells
+// its own line last.
+struct RemoteMethod
 {
-    QLatin1String method;
-    const char *line;
+    QLatin1String name;
+    const char *help;
 };
-const HelpLine helpLines[] = {
+const RemoteMethod remoteMethods[] = {
     { Method::connect, "connect() returns always 0" },
     { Method::close, "close() returns always 0" },
     { Method::checkConnection, "checkConnection() returns a NULL string or the model name" },
     { Method::status, "status() returns instrument status " },
+    { Method::help, "help() this info !" },
     { Method::getWavelength, "getWavelength() returns wavelength (double)" },
     { Method::setWavelength, "setWavelength(double) " },
     { Method::moveRelative, "moveRelative(int) " },
@@ -66,6 +62,7 @@ const HelpLine helpLines[] = {
     { Method::getGrating, "getGrating() returns current grating, int" },
     { Method::setGrating, "setGrating(int)" },
     { Method::getPosition, "getPosition()" },
+    { Method::dir, "" },
     { Method::getState,
         "getState() returns state, text, reason, readBacks, ready, accepts and the values, "
         "struct" },
@@ -78,17 +75,7 @@ const HelpLine helpLines[] = {
     { Method::getEvents,
         "getEvents(afterId) returns the events after that id, each with its id, time, origin, "
         "text, kind and count, array" },
-    { Method::help, "help() this info !" },
 };
-
-QString helpLine(QLatin1String method)
-{
-    for (const HelpLine &line : helpLines) {
-        if (line.method == method)
-            return QString::fromLatin1(line.line);
-    }
-    return QString();
-}
 
 QString stateName(TriaxController::State state)
 {
@@ -193,8 +180,10 @@ ServerXmlRPC::ServerXmlRPC(
                 .arg(rpcServer->errorString()));
     }
 
-    for (const QLatin1String name : methodNames)
-        rpcServer->addMethod(name, this, name.data(), helpLine(name).trimmed());
+    for (const RemoteMethod &method : remoteMethods) {
+        rpcServer->addMethod(
+            method.name, this, method.name.data(), QString::fromLatin1(method.help).trimmed());
+    }
 
     initPageResources();
     for (const PageFile &file : pageFiles) {
@@ -276,9 +265,15 @@ int ServerXmlRPC::status()
 QString ServerXmlRPC::help()
 {
     QString text = QStringLiteral("\n");
-    for (const HelpLine &line : helpLines)
-        text += QLatin1String(line.line) + u'\n';
-    return text;
+    QString last;
+    for (const RemoteMethod &method : remoteMethods) {
+        const QString line = QLatin1String(method.help) + u'\n';
+        if (method.name == Method::help)
+            last = line;
+        else if (*method.help)
+            text += line;
+    }
+    return text + last;
 }
 
 // Read in one go, so that no request of another client can come between the values.
@@ -446,9 +441,9 @@ QString ServerXmlRPC::setGrating(int index)
 QVariantList ServerXmlRPC::__dir__()
 {
     QVariantList names;
-    for (const QLatin1String name : methodNames) {
-        if (name != Method::dir)
-            names.append(QString(name));
+    for (const RemoteMethod &method : remoteMethods) {
+        if (method.name != Method::dir)
+            names.append(QString(method.name));
     }
     return names;
 }
