@@ -1,5 +1,7 @@
 #include "startup.h"
 
+#include "seriallog.h"
+
 #include <QByteArray>
 #include <QLoggingCategory>
 #include <QtGlobal>
@@ -17,9 +19,13 @@ void chooseEventLoop()
 
 void showDiagnostics()
 {
-    // The diagnostics are debug lines; some distributions switch debug output off by
-    // default. QT_LOGGING_RULES still overrides this.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=true"));
+    // The diagnostics are debug lines of our categories (monopanel.*); some distributions
+    // switch debug output off by default, and Qt's own is noise to an operator.
+    // QT_LOGGING_RULES still overrides this, and QT_MESSAGE_PATTERN the bare lines, which
+    // the journal has always received without the category's name.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\nmonopanel.*.debug=true"));
+    if (!qEnvironmentVariableIsSet("QT_MESSAGE_PATTERN"))
+        qSetMessagePattern(QStringLiteral("%{message}"));
 }
 
 bool verboseFromEnvironment()
@@ -36,8 +42,9 @@ int answerGapFromEnvironment()
     const int gap = text.toInt(&ok);
     if (ok && gap >= 0)
         return gap;
-    qWarning("serial line: MONOPANEL_ANSWER_GAP \"%s\" is not a number of milliseconds; every "
-             "answer gets its whole waiting time",
+    qCWarning(lcSerial,
+        "serial line: MONOPANEL_ANSWER_GAP \"%s\" is not a number of milliseconds; every "
+        "answer gets its whole waiting time",
         text.constData());
     return 0;
 }

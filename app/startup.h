@@ -6,7 +6,8 @@ namespace Startup {
 
 // Before the application object: the event loop to run on.
 void chooseEventLoop();
-// After it: the diagnostics that reach standard error.
+// After it: the diagnostics that reach standard error: our categories' lines,
+// debug lines included, as bare lines; not Qt's own debug lines.
 void showDiagnostics();
 // The verbose trace of every exchange, from MONOPANEL_VERBOSE (1: on).
 bool verboseFromEnvironment();

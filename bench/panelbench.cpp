@@ -41,7 +41,7 @@ long residentKilobytes()
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    QLoggingCategory::setFilterRules(QStringLiteral("monopanel.*.debug=false"));
     const int port = argc > 1 ? QByteArray(argv[1]).toInt() : 8086;
     TriaxController controller(QStringLiteral("/nonexistent/tty"));
     ServerXmlRPC remoteApi(&controller, port);

@@ -1,6 +1,8 @@
 #include "commandengine.h"
 
+#include "instrumentlog.h"
 #include "serialconnection.h"
+#include "seriallog.h"
 
 #include <QDebug>
 
@@ -135,7 +137,7 @@ void CommandEngine::messageReceived()
     if (isAnswer) {
         understood = reader(head, received);
     } else if (kind.unanswered) {
-        qDebug("%s", kind.unanswered);
+        qCDebug(lcInstrument, "%s", kind.unanswered);
         serial->flush();
     }
 
@@ -237,6 +239,6 @@ void CommandEngine::showNoAnswer(const QString &head)
 
 void CommandEngine::trace(const QString &line)
 {
-    qDebug("%s", qPrintable(line));
+    qCDebug(lcSerial, "%s", qPrintable(line));
     emit exchangeTraced(line);
 }

@@ -1,5 +1,7 @@
 #include "eventlog.h"
 
+#include "instrumentlog.h"
+
 #include <algorithm>
 
 QString EventLog::Event::line() const
@@ -60,7 +62,7 @@ QList<EventLog::Event> EventLog::after(quint64 id, int most) const
 void EventLog::write(const Event &event) const
 {
     if (event.kind == Kind::Warning)
-        qWarning("%s", qPrintable(event.line()));
+        qCWarning(lcInstrument, "%s", qPrintable(event.line()));
     else
-        qInfo("%s", qPrintable(event.line()));
+        qCInfo(lcInstrument, "%s", qPrintable(event.line()));
 }

@@ -2,6 +2,7 @@
 
 #include "commandengine.h"
 #include "eventlog.h"
+#include "instrumentlog.h"
 #include "serialconnection.h"
 #include "triaxlimits.h"
 #include "triaxprotocol.h"
@@ -447,7 +448,7 @@ bool TriaxController::readAnswer(const QString &head, const QByteArray &received
         // The link's own text for a reception without an answer is no strange
         // answer: the silence is told once, by the warning that gives up.
         if (reading.complaint && !received.startsWith("RX_ERROR: "))
-            qDebug("%s", reading.complaint);
+            qCDebug(lcInstrument, "%s", reading.complaint);
         return false;
     case Meaning::Other:
         if (engine->isVerbose()) {

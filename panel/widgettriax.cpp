@@ -2,6 +2,7 @@
 
 #include "triaxlimits.h"
 #include "ui_triax.h"
+#include "windowlog.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
@@ -285,7 +286,7 @@ void WidgetTriax::saveLog()
     // is looking already.
     const QString line
         = QStringLiteral("log: cannot save to %1: %2").arg(fileName, file.errorString());
-    qWarning("%s", qPrintable(line));
+    qCWarning(lcWindow, "%s", qPrintable(line));
     appendLog(line);
 }
 

@@ -1,5 +1,7 @@
 #include "remoteaccess.h"
 
+#include "remotelog.h"
+
 #include <QRegularExpression>
 #include <QtDebug>
 
@@ -8,8 +10,9 @@ RemoteAccess RemoteAccess::fromEnvironment()
     RemoteAccess access;
     const QString listen = qEnvironmentVariable("MONOPANEL_LISTEN").trimmed();
     if (!listen.isEmpty() && !access.address.setAddress(listen)) {
-        qWarning("remote control: MONOPANEL_LISTEN \"%s\" is not an address; listening on "
-                 "127.0.0.1 only",
+        qCWarning(lcRemote,
+            "remote control: MONOPANEL_LISTEN \"%s\" is not an address; listening on "
+            "127.0.0.1 only",
             qPrintable(listen));
         access.address = QHostAddress(QHostAddress::LocalHost);
     }
@@ -26,8 +29,9 @@ RemoteAccess RemoteAccess::fromEnvironment()
         // parseSubnet() reads a bare address as a subnet of that address alone.
         const KelpXmlRpcServer::Subnet subnet = QHostAddress::parseSubnet(entry);
         if (subnet.first.isNull())
-            qWarning("remote control: MONOPANEL_ALLOW entry \"%s\" is neither an address nor "
-                     "a subnet; it admits nobody",
+            qCWarning(lcRemote,
+                "remote control: MONOPANEL_ALLOW entry \"%s\" is neither an address nor "
+                "a subnet; it admits nobody",
                 qPrintable(entry));
         else
             access.allowed->append(subnet);

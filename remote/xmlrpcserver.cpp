@@ -7,6 +7,7 @@
 #include "readywait.h"
 #include "remoteaccess.h"
 #include "remotecontract.h"
+#include "remotelog.h"
 #include "triaxcontroller.h"
 #include "triaxlimits.h"
 
@@ -433,7 +434,7 @@ int ServerXmlRPC::getGrating()
 
 QString ServerXmlRPC::setGrating(int index)
 {
-    qDebug("%d", controller->ready());
+    qCDebug(lcRemote, "%d", controller->ready());
     return verdictText(
         controller->changeGrating(index, caller(Method::setGrating, QString::number(index))));
 }
