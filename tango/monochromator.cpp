@@ -54,6 +54,18 @@ const char *refusalReason(const PanelVerdict &verdict)
     }
 }
 
+// A property set at run time is also stored in the database, if there is one; set both bounds at
+// once, since Tango refuses a minimum above the maximum it has.
+template<typename Value>
+void setRange(Tango::Attribute &attribute, const PanelLimits::Range &range)
+{
+    Tango::MultiAttrProp<Value> properties;
+    attribute.get_properties(properties);
+    properties.min_value = static_cast<Value>(range.minimum);
+    properties.max_value = static_cast<Value>(range.maximum);
+    attribute.set_properties(properties);
+}
+
 } // namespace
 
 Monochromator::Monochromator(
@@ -248,6 +260,8 @@ void Monochromator::pushChanges()
                 push_archive_event(name, pushed, stamp, currentQuality);
             };
             const PanelSnapshot previous = last.value_or(PanelSnapshot());
+            if (now->limits && !previous.limits)
+                setLimits(*now->limits);
             push("Wavelength", &pushed.wavelength, now->wavelength, previous.wavelength);
             push("Position", &pushed.position, now->position, previous.position);
             push("EntranceSlit", &pushed.entranceSlit, now->entranceSlit, previous.entranceSlit);
@@ -266,8 +280,9 @@ void Monochromator::pushChanges()
             }
             last = now;
         } catch (const Tango::DevFailed &) {
-            // The monitor was not free in time (the device is being deleted or re-initialised):
-            // the next change pushes what this one would have.
+            // The monitor was not free in time (the device is being deleted or re-initialised),
+            // or the database did not take the limits: the next change pushes and sets what this
+            // one would have.
         }
     }
 }
@@ -283,4 +298,15 @@ void Monochromator::setPointsFromReadBack(const PanelSnapshot &snapshot)
         .set_write_value(static_cast<Tango::DevLong>(snapshot.exitSlit));
     attributes->get_w_attr_by_name("Grating").set_write_value(
         static_cast<Tango::DevShort>(snapshot.grating));
+}
+
+// Tango then refuses a write outside the panel's limits before it reaches the panel; until the
+// panel has told them, the panel's own verdict refuses it.
+void Monochromator::setLimits(const PanelLimits &limits)
+{
+    Tango::MultiAttribute *attributes = get_device_attr();
+    setRange<Tango::DevDouble>(attributes->get_attr_by_name("Wavelength"), limits.wavelength);
+    setRange<Tango::DevLong>(attributes->get_attr_by_name("EntranceSlit"), limits.slit);
+    setRange<Tango::DevLong>(attributes->get_attr_by_name("ExitSlit"), limits.slit);
+    setRange<Tango::DevShort>(attributes->get_attr_by_name("Grating"), limits.grating);
 }
