@@ -54,16 +54,24 @@ const char *refusalReason(const PanelVerdict &verdict)
     }
 }
 
-// A property set at run time is also stored in the database, if there is one; set both bounds at
-// once, since Tango refuses a minimum above the maximum it has.
+// A bound set at run time is also stored in the database, if there is one (set_properties would
+// do the same, but cppTango 9.3's crashes without a database). Tango refuses a
+// minimum at or above the maximum it has: a range above the one it has (kept in the database
+// from an earlier run) takes its maximum first.
 template<typename Value>
-void setRange(Tango::Attribute &attribute, const PanelLimits::Range &range)
+void setRange(Tango::WAttribute &attribute, const PanelLimits::Range &range)
 {
-    Tango::MultiAttrProp<Value> properties;
-    attribute.get_properties(properties);
-    properties.min_value = static_cast<Value>(range.minimum);
-    properties.max_value = static_cast<Value>(range.maximum);
-    attribute.set_properties(properties);
+    const auto minimum = static_cast<Value>(range.minimum);
+    const auto maximum = static_cast<Value>(range.maximum);
+    Value kept {};
+    if (attribute.is_max_value())
+        attribute.get_max_value(kept);
+    const bool above = attribute.is_max_value() && minimum >= kept;
+    if (above)
+        attribute.set_max_value(maximum);
+    attribute.set_min_value(minimum);
+    if (!above)
+        attribute.set_max_value(maximum);
 }
 
 } // namespace
@@ -305,8 +313,8 @@ void Monochromator::setPointsFromReadBack(const PanelSnapshot &snapshot)
 void Monochromator::setLimits(const PanelLimits &limits)
 {
     Tango::MultiAttribute *attributes = get_device_attr();
-    setRange<Tango::DevDouble>(attributes->get_attr_by_name("Wavelength"), limits.wavelength);
-    setRange<Tango::DevLong>(attributes->get_attr_by_name("EntranceSlit"), limits.slit);
-    setRange<Tango::DevLong>(attributes->get_attr_by_name("ExitSlit"), limits.slit);
-    setRange<Tango::DevShort>(attributes->get_attr_by_name("Grating"), limits.grating);
+    setRange<Tango::DevDouble>(attributes->get_w_attr_by_name("Wavelength"), limits.wavelength);
+    setRange<Tango::DevLong>(attributes->get_w_attr_by_name("EntranceSlit"), limits.slit);
+    setRange<Tango::DevLong>(attributes->get_w_attr_by_name("ExitSlit"), limits.slit);
+    setRange<Tango::DevShort>(attributes->get_w_attr_by_name("Grating"), limits.grating);
 }
