@@ -55,9 +55,9 @@ const char *refusalReason(const PanelVerdict &verdict)
 }
 
 // A bound set at run time is also stored in the database, if there is one (set_properties would
-// do the same, but cppTango 9.3's crashes without a database). Tango refuses a
-// minimum at or above the maximum it has: a range above the one it has (kept in the database
-// from an earlier run) takes its maximum first.
+// do the same, but cppTango 9.3's crashes without a database). Tango refuses a minimum at or
+// above the maximum it has: a range above the one it has (kept in the database from an earlier
+// run) takes its maximum first.
 template<typename Value>
 void setRange(Tango::WAttribute &attribute, const PanelLimits::Range &range)
 {
