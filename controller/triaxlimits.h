@@ -3,8 +3,9 @@
 
 // What the instrument may be asked for, and why: the one table that the
 // controller's requests check and that every face shows, the window's
-// fields, the remote methods and the device server's attributes. Plain
-// values, so that a face written in anything can be given them.
+// fields and the remote methods (getLimits, from which the page and the
+// device server learn them). Plain values, so that a face written in
+// anything can be given them.
 template<typename T>
 struct TriaxLimit
 {

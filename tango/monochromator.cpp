@@ -54,6 +54,26 @@ const char *refusalReason(const PanelVerdict &verdict)
     }
 }
 
+// A bound set at run time is also stored in the database, if there is one (set_properties would
+// do the same, but cppTango 9.3's crashes without a database). Tango refuses a minimum at or
+// above the maximum it has: a range above the one it has (kept in the database from an earlier
+// run) takes its maximum first.
+template<typename Value>
+void setRange(Tango::WAttribute &attribute, const PanelLimits::Range &range)
+{
+    const auto minimum = static_cast<Value>(range.minimum);
+    const auto maximum = static_cast<Value>(range.maximum);
+    Value kept {};
+    if (attribute.is_max_value())
+        attribute.get_max_value(kept);
+    const bool above = attribute.is_max_value() && minimum >= kept;
+    if (above)
+        attribute.set_max_value(maximum);
+    attribute.set_min_value(minimum);
+    if (!above)
+        attribute.set_max_value(maximum);
+}
+
 } // namespace
 
 Monochromator::Monochromator(
@@ -248,6 +268,8 @@ void Monochromator::pushChanges()
                 push_archive_event(name, pushed, stamp, currentQuality);
             };
             const PanelSnapshot previous = last.value_or(PanelSnapshot());
+            if (now->limits && !previous.limits)
+                setLimits(*now->limits);
             push("Wavelength", &pushed.wavelength, now->wavelength, previous.wavelength);
             push("Position", &pushed.position, now->position, previous.position);
             push("EntranceSlit", &pushed.entranceSlit, now->entranceSlit, previous.entranceSlit);
@@ -266,8 +288,9 @@ void Monochromator::pushChanges()
             }
             last = now;
         } catch (const Tango::DevFailed &) {
-            // The monitor was not free in time (the device is being deleted or re-initialised):
-            // the next change pushes what this one would have.
+            // The monitor was not free in time (the device is being deleted or re-initialised),
+            // or the database did not take the limits: the next change pushes and sets what this
+            // one would have.
         }
     }
 }
@@ -283,4 +306,15 @@ void Monochromator::setPointsFromReadBack(const PanelSnapshot &snapshot)
         .set_write_value(static_cast<Tango::DevLong>(snapshot.exitSlit));
     attributes->get_w_attr_by_name("Grating").set_write_value(
         static_cast<Tango::DevShort>(snapshot.grating));
+}
+
+// Tango then refuses a write outside the panel's limits before it reaches the panel; until the
+// panel has told them, the panel's own verdict refuses it.
+void Monochromator::setLimits(const PanelLimits &limits)
+{
+    Tango::MultiAttribute *attributes = get_device_attr();
+    setRange<Tango::DevDouble>(attributes->get_w_attr_by_name("Wavelength"), limits.wavelength);
+    setRange<Tango::DevLong>(attributes->get_w_attr_by_name("EntranceSlit"), limits.slit);
+    setRange<Tango::DevLong>(attributes->get_w_attr_by_name("ExitSlit"), limits.slit);
+    setRange<Tango::DevShort>(attributes->get_w_attr_by_name("Grating"), limits.grating);
 }

@@ -54,6 +54,7 @@ private:
     void startRequest(PanelRequest::Kind kind, double value);
     void pushChanges();
     void setPointsFromReadBack(const PanelSnapshot &snapshot);
+    void setLimits(const PanelLimits &limits);
 
     std::unique_ptr<QThread> mirrorThread;
     PanelMirror *mirror = nullptr;

@@ -1,9 +1,6 @@
 #include "monochromatorclass.h"
 
 #include "monochromator.h"
-#include "triaxlimits.h"
-
-#include <QByteArray>
 
 namespace {
 
@@ -87,8 +84,9 @@ struct Presentation
     const char *format;
 };
 
-Tango::Attr *withProperties(Tango::Attr *attribute, const Presentation &shown,
-    const char *minimum = nullptr, const char *maximum = nullptr)
+// The ranges of the written attributes are the panel's: the device sets them once the panel has
+// told them.
+Tango::Attr *withProperties(Tango::Attr *attribute, const Presentation &shown)
 {
     Tango::UserDefaultAttrProp properties;
     properties.set_label(shown.label);
@@ -98,22 +96,8 @@ Tango::Attr *withProperties(Tango::Attr *attribute, const Presentation &shown,
     if (*shown.standardUnit)
         properties.set_standard_unit(shown.standardUnit);
     properties.set_format(shown.format);
-    // Tango itself refuses a write outside these limits.
-    if (minimum)
-        properties.set_min_value(minimum);
-    if (maximum)
-        properties.set_max_value(maximum);
     attribute->set_default_properties(properties);
     return attribute;
-}
-
-// Tango itself then refuses what the panel would refuse.
-template<typename T>
-Tango::Attr *withProperties(
-    Tango::Attr *attribute, const Presentation &shown, const TriaxLimit<T> &limit)
-{
-    return withProperties(attribute, shown, QByteArray::number(limit.minimum).constData(),
-        QByteArray::number(limit.maximum).constData());
 }
 
 } // namespace
@@ -141,24 +125,22 @@ void MonochromatorClass::attribute_factory(std::vector<Tango::Attr *> &attribute
     attributes.push_back(withProperties(
         new MonochromatorAttribute("Wavelength", Tango::DEV_DOUBLE, &Monochromator::readWavelength,
             &Monochromator::writeWavelength),
-        { "Wavelength", "Wavelength the grating is set to, as read back", "nm", "1e-9", "%8.3f" },
-        TriaxLimits::wavelength));
+        { "Wavelength", "Wavelength the grating is set to, as read back", "nm", "1e-9", "%8.3f" }));
     attributes.push_back(withProperties(
         new MonochromatorAttribute("Position", Tango::DEV_LONG, &Monochromator::readPosition),
         { "Drive position", "Position of the grating drive, as read back", "steps", "", "%d" }));
     attributes.push_back(
         withProperties(new MonochromatorAttribute("EntranceSlit", Tango::DEV_LONG,
                            &Monochromator::readEntranceSlit, &Monochromator::writeEntranceSlit),
-            { "Entrance slit", "Entrance slit position, as read back", "steps", "", "%d" },
-            TriaxLimits::slit));
-    attributes.push_back(withProperties(
-        new MonochromatorAttribute("ExitSlit", Tango::DEV_LONG, &Monochromator::readExitSlit,
-            &Monochromator::writeExitSlit),
-        { "Exit slit", "Exit slit position, as read back", "steps", "", "%d" }, TriaxLimits::slit));
+            { "Entrance slit", "Entrance slit position, as read back", "steps", "", "%d" }));
+    attributes.push_back(
+        withProperties(new MonochromatorAttribute("ExitSlit", Tango::DEV_LONG,
+                           &Monochromator::readExitSlit, &Monochromator::writeExitSlit),
+            { "Exit slit", "Exit slit position, as read back", "steps", "", "%d" }));
     attributes.push_back(
         withProperties(new MonochromatorAttribute("Grating", Tango::DEV_SHORT,
                            &Monochromator::readGrating, &Monochromator::writeGrating),
-            { "Grating", "Grating in use: 0, 1 or 2", "", "", "%d" }, TriaxLimits::grating));
+            { "Grating", "Grating in use: 0, 1 or 2", "", "", "%d" }));
 }
 
 void MonochromatorClass::command_factory()

@@ -2,6 +2,7 @@
 
 #include "kelpObject.h"
 #include "kelpXmlRpcClient.h"
+#include "panelwire.h"
 #include "remotecontract.h"
 
 #include <QThread>
@@ -111,12 +112,24 @@ void PanelMirror::poll()
     if (callInFlight)
         return;
     callInFlight = true;
-    KelpObject *call = client->call(RemoteContract::Method::getState);
-    connect(call, &KelpObject::aresponse, this, [this](QVariant &result, QNetworkReply *) {
-        callInFlight = false;
-        decide([&](PanelTracker &tracker) { tracker.stateAnswered(result); });
-        pollLater();
-    });
+    // Until the panel has told its limits, every poll asks for them with the state: the device
+    // learns them from the first answer, or once a panel unreachable at start-up answers.
+    const bool askLimits = !snapshot().limits;
+    const QVariantList limitsAndState { PanelWire::getLimits(), PanelWire::getState() };
+    KelpObject *call = askLimits
+        ? client->call(QStringLiteral("system.multicall"), { QVariant(limitsAndState) })
+        : client->call(RemoteContract::Method::getState);
+    connect(
+        call, &KelpObject::aresponse, this, [this, askLimits](QVariant &result, QNetworkReply *) {
+            callInFlight = false;
+            decide([&](PanelTracker &tracker) {
+                if (askLimits)
+                    tracker.limitsAndStateAnswered(result);
+                else
+                    tracker.stateAnswered(result);
+            });
+            pollLater();
+        });
     connect(call, &KelpObject::fault, this, [this](int code, const QString &text, QNetworkReply *) {
         callInFlight = false;
         decide([&](PanelTracker &tracker) { tracker.stateFailed(failureOf(code, text)); });

@@ -1,8 +1,12 @@
 #ifndef PANELSNAPSHOT_H
 #define PANELSNAPSHOT_H
 
+#include "panellimits.h"
+
 #include <QString>
 #include <QtGlobal>
+
+#include <optional>
 
 // What the device server knows of the panel and its instrument at one moment: the state it
 // reports to control-system clients, why, and the last read-back.
@@ -32,6 +36,8 @@ struct PanelSnapshot
     int entranceSlit = 0;
     int exitSlit = 0;
     int grating = 0;
+    // None until the panel has told them.
+    std::optional<PanelLimits> limits;
     // Counts the changes, so that a waiting reader can tell a new snapshot from one it has seen.
     quint64 generation = 0;
 };

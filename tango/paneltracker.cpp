@@ -41,6 +41,13 @@ void PanelTracker::stateAnswered(const QVariant &answer)
     follow(PanelWire::stateOf(answer.toMap()));
 }
 
+void PanelTracker::limitsAndStateAnswered(const QVariant &answers)
+{
+    const QVariantList list = answers.toList();
+    shared.limits = PanelWire::limitsOf(PanelWire::resultOf(list.value(0)));
+    stateAnswered(PanelWire::resultOf(list.value(1)));
+}
+
 void PanelTracker::stateFailed(const Failure &failure)
 {
     unreachable(failure.transport ? failure.text
@@ -209,13 +216,15 @@ void PanelTracker::endMove(const QString &moveNote)
     note = moveNote;
 }
 
+// The limits are told once and never change.
 void PanelTracker::publish()
 {
     const PanelSnapshot &last = published;
     if (last.generation != 0 && last.state == shared.state && last.status == shared.status
         && last.readBack == shared.readBack && last.wavelength == shared.wavelength
         && last.position == shared.position && last.entranceSlit == shared.entranceSlit
-        && last.exitSlit == shared.exitSlit && last.grating == shared.grating)
+        && last.exitSlit == shared.exitSlit && last.grating == shared.grating
+        && last.limits.has_value() == shared.limits.has_value())
         return;
     ++shared.generation;
     published = shared;

@@ -46,6 +46,8 @@ public:
     };
 
     void stateAnswered(const QVariant &answer);
+    // A poll's multicall of getLimits and getState, until the panel has told its limits.
+    void limitsAndStateAnswered(const QVariant &answers);
     void stateFailed(const Failure &failure);
     PanelVerdict requestAnswered(const PanelRequest &request, const QVariant &answers);
     PanelVerdict requestFailed(const PanelRequest &request, const Failure &failure);

@@ -11,6 +11,7 @@ namespace {
 namespace Method = RemoteContract::Method;
 namespace StateName = RemoteContract::StateName;
 namespace Key = RemoteContract::Key;
+namespace Limit = RemoteContract::Limit;
 
 QLatin1String methodFor(PanelRequest::Kind kind)
 {
@@ -74,6 +75,11 @@ QVariantMap getState()
     return call(Method::getState);
 }
 
+QVariantMap getLimits()
+{
+    return call(Method::getLimits);
+}
+
 QVariantMap callFor(const PanelRequest &request)
 {
     return call(methodFor(request.kind), argumentsFor(request));
@@ -102,6 +108,24 @@ PanelState stateOf(const QVariantMap &answer)
     state.outSlit = answer.value(Key::outSlit).toInt();
     state.grating = answer.value(Key::grating).toInt();
     return state;
+}
+
+std::optional<PanelLimits> limitsOf(const QVariant &answer)
+{
+    const QVariantMap limits = answer.toMap();
+    bool valid = true;
+    const auto range = [&](QLatin1String name) {
+        const QVariantMap limit = limits.value(name).toMap();
+        bool hasMinimum = false;
+        bool hasMaximum = false;
+        const PanelLimits::Range range { limit.value(Limit::minimum).toDouble(&hasMinimum),
+            limit.value(Limit::maximum).toDouble(&hasMaximum) };
+        // Tango refuses an empty range.
+        valid = valid && hasMinimum && hasMaximum && range.minimum < range.maximum;
+        return range;
+    };
+    const PanelLimits told { range(Limit::wavelength), range(Limit::slit), range(Limit::grating) };
+    return valid ? std::optional<PanelLimits>(told) : std::nullopt;
 }
 
 QVariant resultOf(const QVariant &answer)

@@ -1,11 +1,14 @@
 #ifndef PANELWIRE_H
 #define PANELWIRE_H
 
+#include "panellimits.h"
 #include "panelrequest.h"
 #include "panelsnapshot.h"
 
 #include <QString>
 #include <QVariant>
+
+#include <optional>
 
 // The device server's side of the panel's remote-control port: the calls it makes, as entries of
 // a multicall, and what it reads of the answers.
@@ -30,12 +33,15 @@ struct PanelState
 };
 
 QVariantMap getState();
+QVariantMap getLimits();
 // The call that carries out request.
 QVariantMap callFor(const PanelRequest &request);
 
 // Whether answer is getState's: a struct with a state name.
 bool isState(const QVariant &answer);
 PanelState stateOf(const QVariantMap &answer);
+// The ranges of getLimits' answer; none when it is not one.
+std::optional<PanelLimits> limitsOf(const QVariant &answer);
 // One answer of a multicall: the result in a one-element list, or a fault struct.
 QVariant resultOf(const QVariant &answer);
 // A setter's verdict: empty when the panel took the request, else why not; null when the answer

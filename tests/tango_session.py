@@ -50,6 +50,9 @@ def finish_move(device):
 
 device = tango.DeviceProxy(sys.argv[1])
 wait_for(lambda: device.state() == OFF, 5, "OFF before Connect")
+# The ranges are the panel's, learnt from getLimits.
+wait_for(lambda: device.get_attribute_config("Wavelength").max_value == "1300", 1,
+         "Wavelength's max_value from the panel")
 device.Connect()
 wait_for(lambda: device.state() == ON, 10, "ON after Connect")
 
