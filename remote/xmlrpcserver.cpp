@@ -6,6 +6,7 @@
 #include "readywait.h"
 #include "remoteaccess.h"
 #include "remotecontract.h"
+#include "statename.h"
 #include "triaxcontroller.h"
 #include "triaxlimits.h"
 
@@ -23,7 +24,6 @@ static void initPageResources()
 namespace {
 
 namespace Method = RemoteContract::Method;
-namespace StateName = RemoteContract::StateName;
 namespace Key = RemoteContract::Key;
 namespace Limit = RemoteContract::Limit;
 namespace Accepts = RemoteContract::Accepts;
@@ -77,31 +77,6 @@ QString helpLine(QLatin1String method)
     for (const HelpLine &line : helpLines) {
         if (line.method == method)
             return QString::fromLatin1(line.line);
-    }
-    return QString();
-}
-
-QString stateName(TriaxController::State state)
-{
-    using State = TriaxController::State;
-    switch (state) {
-    case State::Closed:
-        return StateName::closed;
-    case State::WakingUp:
-        return StateName::wakingUp;
-    case State::ReadingBack:
-        return StateName::readingBack;
-    case State::Ready:
-        return StateName::ready;
-    case State::Busy:
-    case State::Moving:
-        return StateName::busy;
-    case State::NoAnswer:
-        return StateName::noAnswer;
-    case State::PortLost:
-        return StateName::portLost;
-    case State::OpenFailed:
-        return StateName::cannotOpen;
     }
     return QString();
 }
