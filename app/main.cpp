@@ -28,7 +28,8 @@ int main(int argc, char *argv[])
     const RemoteAccess access = RemoteAccess::fromEnvironment();
     ServerXmlRPC remoteApi(&controller, commandLine.port, access);
     ScpiServer scpi(&controller, ScpiServer::portFromEnvironment(), access);
-    WidgetTriax triax(&controller, remoteApi.listeningOn(), remoteApi.pageAddress());
+    WidgetTriax triax(
+        &controller, remoteApi.listeningOn(), remoteApi.pageAddress(), scpi.listeningOn());
     QObject::connect(&remoteApi, &ServerXmlRPC::warningLogged, &triax, &WidgetTriax::appendLog);
     QObject::connect(&scpi, &ScpiServer::warningLogged, &triax, &WidgetTriax::appendLog);
     triax.restoreGeometry(settings.windowGeometry());
