@@ -3,7 +3,6 @@
 #include <QByteArray>
 
 #include <algorithm>
-#include <cmath>
 #include <iterator>
 
 namespace {
@@ -175,8 +174,10 @@ Error readDecimal(QByteArrayView text, double *number)
     }
     if (digits == 0)
         return ScpiErrors::numericDataError;
+    bool negativeExponent = false;
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         qsizetype exponent = i + 1;
+        negativeExponent = exponent < text.size() && text[exponent] == '-';
         if (exponent < text.size() && (text[exponent] == '+' || text[exponent] == '-'))
             ++exponent;
         if (exponent < text.size() && isDigit(text[exponent])) {
@@ -193,10 +194,13 @@ Error readDecimal(QByteArrayView text, double *number)
         return ScpiErrors::tooManyDigits;
     bool ok = false;
     *number = text.first(i).toByteArray().toDouble(&ok);
-    // toDouble() refuses what overflows; an underflow reads as 0, as it should.
-    if (!ok || !std::isfinite(*number))
-        return ScpiErrors::exponentTooLarge;
-    return ScpiErrors::none;
+    if (ok)
+        return ScpiErrors::none;
+    // toDouble() refuses what a double cannot hold. A mantissa of at most MaxNumberLength
+    // digits fits one, so the exponent's sign tells which way it failed: too small for a
+    // double is 0, as the standard has it.
+    *number = 0;
+    return negativeExponent ? ScpiErrors::none : ScpiErrors::exponentTooLarge;
 }
 
 // #H1F, #Q17, #B11111: whole numbers in hexadecimal, octal or binary.
