@@ -145,6 +145,23 @@ if answer or not closed:
     failures.append(f"the SCPI port answered {answer!r} to an HTTP request and "
                     f"{'closed' if closed else 'stayed open'}")
 
+if tango_program:
+    scratch = tempfile.TemporaryDirectory()
+    database = pathlib.Path(scratch.name) / "monopanel.db"
+    database.write_text('monopanel-tango/examples/DEVICE/Monochromator: "lab/mono/1"\n'
+                        f'lab/mono/1->PanelUrl: "{url}"\n')
+    orb_port = free_port()
+    tango = subprocess.Popen([tango_program, "examples", f"-file={database}", "-ORBendPoint",
+                              f"giop:tcp:127.0.0.1:{orb_port}"], stdout=subprocess.PIPE, text=True)
+    first_line(tango, "monopanel-tango", 60, "Ready to accept request")
+    tango_device = f"tango://127.0.0.1:{orb_port}/lab/mono/1#dbase=no"
+    run("tango-session", ["--device", tango_device],
+        [r"^state ON", rf"^Wavelength = {read_back}$", r"^Position = 21843$",
+         r"^EntranceSlit = 120$"])
+    run("tango-scan.py", [tango_device],
+        [rf"^{w}\.0 {w}\.0 {w * 40}$" for w in (500, 510, 520, 530)])
+    stop(tango, "monopanel-tango")
+
 stop(server, "monopanel-server")
 stop(simulator, "triaxsim")
 diagnostics.seek(0)
