@@ -179,10 +179,15 @@ void ScpiConnection::takeLine(QByteArrayView line)
 
 void ScpiConnection::queue(const QList<Step> &steps)
 {
-    if (pending.size() + steps.size() > MaxQueuedCommands) {
+    const auto commands = [](const QList<Step> &list) {
+        return std::count_if(
+            list.cbegin(), list.cend(), [](const Step &step) { return bool(step); });
+    };
+    const qsizetype waiting = commands(pending);
+    if (waiting + commands(steps) > MaxQueuedCommands) {
         status.push(ScpiErrors::inputBufferOverrun,
             QStringLiteral("%1 commands wait behind *OPC? or *WAI: a line was ignored")
-                .arg(pending.size()));
+                .arg(waiting));
         return;
     }
     pending += steps;
