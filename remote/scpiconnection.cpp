@@ -122,7 +122,7 @@ void ScpiConnection::readInput()
 {
     while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesAvailable() > 0
         && socket->bytesToWrite() <= MaxUnreadAnswers) {
-        const QByteArray received = socket->read(MaxLineLength);
+        const QByteArray received = socket->readAll();
         qsizetype start = 0;
         while (start < received.size() && socket->state() == QAbstractSocket::ConnectedState) {
             const qsizetype end = received.indexOf('\n', start);
@@ -153,7 +153,7 @@ void ScpiConnection::readInput()
             tooLong.error = ScpiErrors::tooMuchData;
             tooLong.text
                 = QStringLiteral("a line longer than %1 bytes was ignored").arg(MaxLineLength);
-            queue({ tooLong, std::nullopt });
+            queue({ tooLong });
         }
     }
 }
@@ -170,38 +170,35 @@ void ScpiConnection::takeLine(QByteArrayView line)
         }
     }
     const QList<Command> commands = ScpiParser::parse(line);
-    if (commands.isEmpty())
-        return;
-    QList<Step> steps(commands.cbegin(), commands.cend());
-    steps.append(std::nullopt);
-    queue(steps);
+    if (!commands.isEmpty())
+        queue(commands);
 }
 
-void ScpiConnection::queue(const QList<Step> &steps)
+void ScpiConnection::queue(const QList<Command> &line)
 {
-    const auto commands = [](const QList<Step> &list) {
-        return std::count_if(
-            list.cbegin(), list.cend(), [](const Step &step) { return bool(step); });
-    };
-    const qsizetype waiting = commands(pending);
-    if (waiting + commands(steps) > MaxQueuedCommands) {
+    qsizetype waiting = 0;
+    for (const QList<Command> &commands : std::as_const(pending))
+        waiting += commands.size();
+    if (waiting + line.size() > MaxQueuedCommands) {
         status.push(ScpiErrors::inputBufferOverrun,
             QStringLiteral("%1 commands wait behind *OPC? or *WAI: a line was ignored")
                 .arg(waiting));
         return;
     }
-    pending += steps;
+    pending.append(line);
     runQueue();
 }
 
 void ScpiConnection::runQueue()
 {
     while (!blockingWait && !pending.isEmpty()) {
-        const Step step = pending.takeFirst();
-        if (step)
-            execute(*step);
-        else
+        QList<Command> &line = pending.first();
+        if (line.isEmpty()) {
+            pending.removeFirst();
             writeAnswers();
+        } else {
+            execute(line.takeFirst());
+        }
     }
 }
 

@@ -11,8 +11,6 @@
 #include <QPointer>
 #include <QStringList>
 
-#include <optional>
-
 class QTcpSocket;
 
 // One SCPI client: reads its lines, carries out their commands in the order sent, and writes
@@ -49,12 +47,9 @@ Q_SIGNALS:
     void warningLogged(const QString &line);
 
 private:
-    // A command, or the end of the line whose answers then go out.
-    using Step = std::optional<ScpiParser::Command>;
-
     void readInput();
     void takeLine(QByteArrayView line);
-    void queue(const QList<Step> &steps);
+    void queue(const QList<ScpiParser::Command> &line);
     void runQueue();
     void execute(const ScpiParser::Command &command);
     void request(const ScpiParser::Command &command);
@@ -74,7 +69,9 @@ private:
     QByteArray partialLine;
     bool skippingLine = false;
     bool firstLine = true;
-    QList<Step> pending;
+    // The lines whose commands wait, the first of them under way: its answers go out once
+    // it is empty.
+    QList<QList<ScpiParser::Command>> pending;
     QStringList answers;
     // The wait of *OPC? or *WAI that holds the queue.
     QPointer<ReadyWait> blockingWait;
