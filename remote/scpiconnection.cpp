@@ -107,12 +107,14 @@ ScpiConnection::ScpiConnection(QTcpSocket *socket, TriaxController *controller, 
     , origin(addressText(socket->peerAddress()) + QStringLiteral(" (SCPI)"))
 {
     socket->setParent(this);
-    // Qt stops reading from the system once this much waits, so that a client sending faster
-    // than its commands are carried out is held back by TCP.
+    // While the client leaves its answers unread its lines are left unread too; Qt stops
+    // reading from the system once this much waits, and TCP then holds the client back.
     socket->setReadBufferSize(64 * 1024);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // A client whose machine went away without a word is noticed in the end.
     socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     connect(socket, &QTcpSocket::readyRead, this, &ScpiConnection::readInput);
+    // Once answers have gone out, lines held back meanwhile are read.
     connect(socket, &QTcpSocket::bytesWritten, this, &ScpiConnection::readInput);
     connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
     readInput();
