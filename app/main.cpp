@@ -1,5 +1,7 @@
 #include "commandline.h"
 #include "panelsettings.h"
+#include "remoteaccess.h"
+#include "scpiserver.h"
 #include "startup.h"
 #include "triaxcontroller.h"
 #include "widgettriax.h"
@@ -22,8 +24,12 @@ int main(int argc, char *argv[])
     controller.setVerbose(Startup::verboseFromEnvironment());
     controller.setAnswerGap(Startup::answerGapFromEnvironment());
     settings.rememberDeviceOf(&controller);
-    ServerXmlRPC remoteApi(&controller, commandLine.port);
-    WidgetTriax triax(&controller, remoteApi.listeningOn(), remoteApi.pageAddress());
+    // Read once: a value that does not read is reported once, for both ports.
+    const RemoteAccess access = RemoteAccess::fromEnvironment();
+    ServerXmlRPC remoteApi(&controller, commandLine.port, access);
+    ScpiServer scpi(&controller, ScpiServer::portFromEnvironment(), access);
+    WidgetTriax triax(
+        &controller, remoteApi.listeningOn(), remoteApi.pageAddress(), scpi.listeningOn());
     triax.restoreGeometry(settings.windowGeometry());
     triax.setVisible(true);
     const int status = app.exec();

@@ -1,4 +1,6 @@
 #include "commandline.h"
+#include "remoteaccess.h"
+#include "scpiserver.h"
 #include "startup.h"
 #include "stopsignals.h"
 #include "triaxcontroller.h"
@@ -20,7 +22,10 @@ int main(int argc, char *argv[])
     TriaxController controller(commandLine.device);
     controller.setVerbose(Startup::verboseFromEnvironment());
     controller.setAnswerGap(Startup::answerGapFromEnvironment());
-    ServerXmlRPC remoteApi(&controller, commandLine.port);
+    // Read once: a value that does not read is reported once, for both ports.
+    const RemoteAccess access = RemoteAccess::fromEnvironment();
+    ServerXmlRPC remoteApi(&controller, commandLine.port, access);
+    ScpiServer scpi(&controller, ScpiServer::portFromEnvironment(), access);
 
     QObject::connect(&stopSignals, &StopSignals::received, &app, [&controller] {
         controller.closePort({ QStringLiteral("a stop signal"), QString() });

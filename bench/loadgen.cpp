@@ -3,9 +3,10 @@
 // clients do. With keep, each client keeps its connection for its next call, as an HTTP/1.1
 // client does, reads each answer to its Content-Length, and connects again when the server
 // closes (after its request cap, or when it answers Connection: close). Plain sockets and
-// threads, so that the client costs the same whatever server it measures.
+// threads, so that the client costs the same whatever server it measures. A method
+// scpi:QUERY asks a SCPI server QUERY on a kept connection instead, a line each way.
 //
-//   loadgen PORT status|echo CLIENTS SECONDS [CALLS] [keep]
+//   loadgen PORT status|echo|METHOD|scpi:QUERY CLIENTS SECONDS [CALLS] [keep]
 //
 // With CALLS it stops after that many calls or SECONDS, whichever comes first.
 // Prints one line: calls/s, latency p50 and p99 in microseconds, request MB/s, errors.
@@ -79,17 +80,20 @@ std::string headerValue(const std::string &head, const std::string &name)
 class Connection
 {
 public:
-    Connection(const sockaddr_in &address, const std::string &bytes, bool keep)
+    Connection(const sockaddr_in &address, const std::string &bytes, bool keep, bool line)
         : address(address)
         , bytes(bytes)
         , keep(keep)
+        , line(line)
     { }
     ~Connection() { drop(); }
 
     // One call; false when the server's answer is not an HTTP 200 carrying a methodResponse
-    // without a fault.
+    // without a fault, or not a SCPI answer line.
     bool call(std::string &answer)
     {
+        if (line)
+            return query(answer);
         if (!keep)
             return callOnce(answer);
         // A kept connection the server has closed since the last call fails before anything
@@ -191,9 +195,26 @@ private:
         return answer.size() == total && isGoodAnswer(answer);
     }
 
+    bool query(std::string &answer)
+    {
+        answer.clear();
+        if ((fd < 0 && !open()) || !sendAll()) {
+            drop();
+            return false;
+        }
+        while (answer.empty() || answer.back() != '\n') {
+            if (receive(answer) <= 0) {
+                drop();
+                return false;
+            }
+        }
+        return answer.size() > 1;
+    }
+
     const sockaddr_in &address;
     const std::string &bytes;
     const bool keep;
+    const bool line;
     int fd = -1;
     char buffer[65536];
 };
@@ -205,7 +226,8 @@ int main(int argc, char *argv[])
     const bool keep = argc > 5 && std::strcmp(argv[argc - 1], "keep") == 0;
     const int counted = keep ? argc - 1 : argc;
     if (counted != 5 && counted != 6) {
-        std::fprintf(stderr, "usage: loadgen PORT status|echo CLIENTS SECONDS [CALLS] [keep]\n");
+        std::fprintf(stderr,
+            "usage: loadgen PORT status|echo|METHOD|scpi:QUERY CLIENTS SECONDS [CALLS] [keep]\n");
         return 2;
     }
     const int port = std::atoi(argv[1]);
@@ -219,8 +241,9 @@ int main(int argc, char *argv[])
     address.sin_port = htons(uint16_t(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
 
-    const std::string body = callBody(method);
-    const std::string bytes = request(body, port, keep);
+    const bool scpi = method.compare(0, 5, "scpi:") == 0;
+    const std::string body = scpi ? method.substr(5) + "\n" : callBody(method);
+    const std::string bytes = scpi ? body : request(body, port, keep);
 
     std::atomic<bool> running { true };
     std::atomic<long> started { 0 };
@@ -232,7 +255,7 @@ int main(int argc, char *argv[])
     for (int c = 0; c < clients; ++c) {
         threads.emplace_back([&, c] {
             std::string answer;
-            Connection connection(address, bytes, keep);
+            Connection connection(address, bytes, keep, scpi);
             auto &mine = latencies[size_t(c)];
             mine.reserve(1 << 18);
             while (running.load(std::memory_order_relaxed)

@@ -34,7 +34,7 @@ const TriaxController::Requester fromWindow { QStringLiteral("the window"), QStr
 } // namespace
 
 WidgetTriax::WidgetTriax(TriaxController *controller, const QString &remoteControl,
-    const QString &pageAddress, QWidget *parent)
+    const QString &pageAddress, const QString &scpi, QWidget *parent)
     : QDockWidget(parent)
     , controller(controller)
     , ui(std::make_unique<Ui::Triax>())
@@ -42,6 +42,9 @@ WidgetTriax::WidgetTriax(TriaxController *controller, const QString &remoteContr
     ui->setupUi(this);
     ui->lbPortValue->setText(remoteControl);
     ui->lbPageValue->setText(pageAddress);
+    ui->lbScpiValue->setText(scpi);
+    ui->lbScpi->setVisible(!scpi.isEmpty());
+    ui->lbScpiValue->setVisible(!scpi.isEmpty());
     ui->lbDeviceValue->setText(controller->devicePath());
     listDevices();
     ui->ckbVerbose->setChecked(controller->isVerbose());

@@ -23,9 +23,11 @@ class WidgetTriax : public QDockWidget
 public:
     // remoteControl is shown as the remote-control port: a port, or an
     // address and a port; pageAddress as the address of the instrument's page
-    // on it, for the operator to hand on.
+    // on it, for the operator to hand on; scpi as the SCPI port, its row left
+    // out when empty.
     WidgetTriax(TriaxController *controller, const QString &remoteControl,
-        const QString &pageAddress = QString(), QWidget *parent = nullptr);
+        const QString &pageAddress = QString(), const QString &scpi = QString(),
+        QWidget *parent = nullptr);
     ~WidgetTriax() override;
 
 public Q_SLOTS:

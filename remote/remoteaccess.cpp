@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <QtDebug>
 
+#include <algorithm>
+
 RemoteAccess RemoteAccess::fromEnvironment()
 {
     RemoteAccess access;
@@ -37,4 +39,16 @@ RemoteAccess RemoteAccess::fromEnvironment()
             access.allowed->append(subnet);
     }
     return access;
+}
+
+bool RemoteAccess::admits(const QHostAddress &peer) const
+{
+    if (!allowed)
+        return true;
+    bool isMapped = false;
+    const QHostAddress ipv4(peer.toIPv4Address(&isMapped));
+    return std::any_of(
+        allowed->cbegin(), allowed->cend(), [&](const KelpXmlRpcServer::Subnet &subnet) {
+            return peer.isInSubnet(subnet) || (isMapped && ipv4.isInSubnet(subnet));
+        });
 }

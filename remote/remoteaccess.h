@@ -25,6 +25,9 @@ struct RemoteAccess
     QStringList hosts;
 
     static RemoteAccess fromEnvironment();
+    // Whether a client at peer is admitted; an IPv4 client of a listener on both protocols
+    // matches the IPv4 entries too.
+    bool admits(const QHostAddress &peer) const;
 };
 
 #endif

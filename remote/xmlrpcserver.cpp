@@ -8,6 +8,7 @@
 #include "remoteaccess.h"
 #include "remotecontract.h"
 #include "remotelog.h"
+#include "statename.h"
 #include "triaxcontroller.h"
 #include "triaxlimits.h"
 
@@ -27,7 +28,6 @@ static void initPageResources()
 namespace {
 
 namespace Method = RemoteContract::Method;
-namespace StateName = RemoteContract::StateName;
 namespace Key = RemoteContract::Key;
 namespace Limit = RemoteContract::Limit;
 namespace Accepts = RemoteContract::Accepts;
@@ -77,31 +77,6 @@ const RemoteMethod remoteMethods[] = {
         "getEvents(afterId) returns the events after that id, each with its id, time, origin, "
         "text, kind and count, array" },
 };
-
-QString stateName(TriaxController::State state)
-{
-    using State = TriaxController::State;
-    switch (state) {
-    case State::Closed:
-        return StateName::closed;
-    case State::WakingUp:
-        return StateName::wakingUp;
-    case State::ReadingBack:
-        return StateName::readingBack;
-    case State::Ready:
-        return StateName::ready;
-    case State::Busy:
-    case State::Moving:
-        return StateName::busy;
-    case State::NoAnswer:
-        return StateName::noAnswer;
-    case State::PortLost:
-        return StateName::portLost;
-    case State::OpenFailed:
-        return StateName::cannotOpen;
-    }
-    return QString();
-}
 
 // A setter's verdict on the wire: a string also when it is empty, since a null one would
 // answer with no value at all.
@@ -175,10 +150,12 @@ ServerXmlRPC::ServerXmlRPC(
     // Without this line a client that cannot connect, and the operator, would
     // never learn why; the panel itself works on without remote control.
     if (!rpcServer->isListening()) {
+        const QString line = QStringLiteral("remote control: cannot listen on port %1: %2")
+                                 .arg(static_cast<quint16>(port))
+                                 .arg(rpcServer->errorString());
+        qCWarning(lcRemote, "%s", qPrintable(line));
         controller->events()->record(EventLog::Kind::Warning, QStringLiteral("remote control"),
-            QStringLiteral("remote control: cannot listen on port %1: %2")
-                .arg(static_cast<quint16>(port))
-                .arg(rpcServer->errorString()));
+            line, EventLog::Journal::Written);
     }
 
     for (const RemoteMethod &method : remoteMethods) {

@@ -44,6 +44,21 @@ choose_port() {
         port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("0.0.0.0", 0)); print(s.getsockname()[1])')
         echo "Port 8086 is taken by another program: remote control is on port $port."
     fi
+    choose_scpi_port
+}
+
+# Sets scpi_port, and MONOPANEL_SCPI_PORT for the panel, to its SCPI port: MONOPANEL_SCPI_PORT
+# (0: none), else 5025, else (5025 taken) one the system has free.
+choose_scpi_port() {
+    if [[ -n ${MONOPANEL_SCPI_PORT:-} ]]; then
+        scpi_port=$MONOPANEL_SCPI_PORT
+    elif port_is_free 5025; then
+        scpi_port=5025
+    else
+        scpi_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("0.0.0.0", 0)); print(s.getsockname()[1])')
+        echo "Port 5025 is taken by another program: SCPI is on port $scpi_port."
+    fi
+    export MONOPANEL_SCPI_PORT=$scpi_port
 }
 
 # Starts triaxsim with the given arguments and sets device to its pseudo-terminal.

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Runs every client of examples/ against monopanel-server on the simulated instrument, the
 Tango ones through monopanel-tango without a database, and checks each one's exit status and
-the lines that show it did its work; and that the manual shows each example as it is.
+the lines that show it did its work; and that the manual shows each example as it is. Then
+sends the SCPI port an HTTP request, as a web page can, which must carry out nothing.
 
     examples.py SOURCE_DIR TRIAXSIM MONOPANEL_SERVER [MONOPANEL_TANGO]
 """
+import os
 import pathlib
 import re
 import select
@@ -81,11 +83,16 @@ for example in sorted(examples.iterdir()):
 simulator = subprocess.Popen([simulator_program], stdout=subprocess.PIPE, text=True)
 device = first_line(simulator, "triaxsim", 10)
 port = free_port()
-server = subprocess.Popen([server_program, device, str(port)])
+scpi_port = free_port()
+# Its standard error is read at the end, for the lines that tell who asked for what.
+diagnostics = tempfile.TemporaryFile(mode="w+")
+server = subprocess.Popen([server_program, device, str(port)], stderr=diagnostics,
+                          env=dict(os.environ, MONOPANEL_SCPI_PORT=str(scpi_port)))
 deadline = time.monotonic() + 30
 while True:
-    with socket.socket() as probe:
-        if probe.connect_ex(("127.0.0.1", port)) == 0:
+    with socket.socket() as probe, socket.socket() as scpi_probe:
+        if (probe.connect_ex(("127.0.0.1", port)) == 0
+                and scpi_probe.connect_ex(("127.0.0.1", scpi_port)) == 0):
             break
     if time.monotonic() > deadline:
         sys.exit("monopanel-server does not listen")
@@ -104,6 +111,39 @@ run("get-state.sh", [url],
     [r"<name>state</name>\s*<value>\s*<string>ready</string>",
      r"<name>position</name>\s*<value>\s*<int>22000</int>"])
 run("xmlrpc-command.sh", [f"localhost:{port}"], [r"String: 'int'", r"Value: Integer: 22000"])
+run("scpi-session.py", [f"TCPIP::127.0.0.1::{scpi_port}::SOCKET"],
+    [r"^monopanel,Triax,0,\d", r'^1;"ready"$', rf"^1;{read_back};21843$", r"^250;1300$",
+     r'^-222,"Data out of range;wavelength 2000 nm refused: outside 250 to 1300 nm',
+     r'^0,"No error"$'])
+
+
+def scpi_exchange(payload):
+    """What the SCPI port answers to payload, and whether it closed rather than going quiet
+    for a second."""
+    with socket.create_connection(("127.0.0.1", scpi_port), timeout=10) as client:
+        client.sendall(payload)
+        client.settimeout(1)
+        received = b""
+        try:
+            while chunk := client.recv(4096):
+                received += chunk
+        except socket.timeout:
+            return received, False
+        except ConnectionResetError:
+            pass
+        return received, True
+
+
+# A form posted by a web page: the connection closes at once and its body is never carried out
+# (which the log shows below).
+print("== an HTTP request to the SCPI port", flush=True)
+body = b"WAV 700\n"
+answer, closed = scpi_exchange(b"POST / HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                               b"Content-Type: text/plain\r\nContent-Length: %d\r\n\r\n%s"
+                               % (len(body), body))
+if answer or not closed:
+    failures.append(f"the SCPI port answered {answer!r} to an HTTP request and "
+                    f"{'closed' if closed else 'stayed open'}")
 
 if tango_program:
     scratch = tempfile.TemporaryDirectory()
@@ -124,6 +164,17 @@ if tango_program:
 
 stop(server, "monopanel-server")
 stop(simulator, "triaxsim")
+diagnostics.seek(0)
+logged = diagnostics.read()
+for pattern in [r"^request from 127\.0\.0\.1 \(SCPI\): WAV 546\.07 taken$",
+                r"^request from 127\.0\.0\.1 \(SCPI\): WAV 2000 refused: outside 250 to 1300",
+                r"^SCPI: closed the connection from 127\.0\.0\.1 without carrying out anything"]:
+    if not re.search(pattern, logged, re.MULTILINE):
+        failures.append(f"monopanel-server logged nothing matching {pattern!r}")
+if "WAV 700" in logged:
+    failures.append("the body of the HTTP request reached the instrument")
+if failures:
+    print(f"== what monopanel-server wrote to standard error\n{logged}")
 for failure in failures:
     print(f"FAIL: {failure}")
 sys.exit(1 if failures else 0)
