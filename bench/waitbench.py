@@ -11,7 +11,7 @@ the instrument wakes up:
 - RUNS rounds of three runs of 8 clients calling status on kept connections (bench/loadgen,
   core 1): one alone, one beside as many connections that have sent nothing (what any open
   connection costs the event loop), and one beside WAITERS new waiters, who hang up after it
-  but in the last round. The runs alternate so that a machine busy with something else
+  except in the last round. The runs alternate so that a machine busy with something else
   slows each kind alike.
 
 Then, once the instrument is ready, every waiter left must get getState's struct: how long
