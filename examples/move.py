@@ -1,29 +1,21 @@
 #!/usr/bin/env python3
 """Sets a wavelength and prints what the instrument reads back once the move has ended.
 
-    examples/move.py [http://127.0.0.1:8086/]
+    examples/move.py [http://127.0.0.1:8086/] [nm, default 550.0]
 """
 import sys
-import time
 import xmlrpc.client
 
 panel = xmlrpc.client.ServerProxy(sys.argv[1] if len(sys.argv) > 1 else "http://127.0.0.1:8086/")
+wavelength = float(sys.argv[2]) if len(sys.argv) > 2 else 550.0  # an int would be refused
 
-
-def wait_for_read_back(before):
-    """Waits until the instrument is ready with a read-back newer than before; a fault raises."""
-    while True:
-        state = panel.getState()
-        if state["state"] in ("no answer", "port lost", "cannot open", "closed"):
-            raise RuntimeError(state["reason"] or state["text"])
-        if state["state"] == "ready" and state["readBacks"] > before:
-            return state
-        time.sleep(0.05)
-
-
-panel.connect()                     # a port already open stays as it is
-wait_for_read_back(0)               # about 1.5 s on a running instrument
-before = panel.getState()["readBacks"]
-panel.setWavelength(550.0)          # answers at once; 550 would be an int, and refused
-state = wait_for_read_back(before)
+try:
+    panel.connect()                   # a port already open stays as it is
+    panel.waitReady(150)              # about 1.5 s; 90 s for an instrument that has to start
+    refused = panel.setWavelength(wavelength)
+    if refused:                       # "" when taken, else why not
+        sys.exit(refused)
+    state = panel.waitReady(120)      # the move and its read-back
+except xmlrpc.client.Fault as fault:  # the instrument failed, or was not ready in time
+    sys.exit(fault.faultString)
 print(state["wavelength"], state["position"])

@@ -57,8 +57,9 @@ def stop(process, name):
         failures.append(f"{name} ended with status {status}")
 
 
-def run(name, arguments, expected):
-    """Runs one example; its output must match each of the expected patterns."""
+def run(name, arguments, expected, refused=False):
+    """Runs one example; its output must match each of the expected patterns, and it must end
+    with status 0, or with another when it is to report a refusal."""
     print(f"== examples/{name} {' '.join(arguments)}", flush=True)
     try:
         done = subprocess.run([examples / name, *arguments], stdout=subprocess.PIPE,
@@ -68,7 +69,7 @@ def run(name, arguments, expected):
         output, status = timeout.stdout or "", "none within 120 s"
         output = output.decode() if isinstance(output, bytes) else output
     print(output, flush=True)
-    if status != 0:
+    if not isinstance(status, int) or (status != 0) != refused:
         failures.append(f"examples/{name} ended with status {status}")
     for pattern in expected:
         if not re.search(pattern, output, re.MULTILINE):
@@ -101,9 +102,13 @@ while True:
 url = f"http://127.0.0.1:{port}/"
 read_back = re.escape(READ_BACK_546)
 run("remote-session", ["--port", str(port)],
-    [rf"^setWavelength\(546\.07\) -> ''$", rf"^getWavelength\(\) -> {read_back}$",
-     r"^getPosition\(\) -> 21843$", r"^getGrating\(\) -> 0$"])
+    [r"^waitReady\(150\) -> \{'state': 'ready', \.\.\.\}$",
+     r"^setWavelength\(546\.07\) -> ''$", r"^waitReady\(120\) -> \{'state': 'ready', \.\.\.\}$",
+     rf"^getWavelength\(\) -> {read_back}$", r"^getPosition\(\) -> 21843$",
+     r"^getGrating\(\) -> 0$"])
 run("move.py", [url], [r"^550\.0 22000$"])
+run("move.py", [url, "2000.0"], [r"^wavelength 2000 nm refused: outside 250 to 1300 nm, "],
+    refused=True)
 run("multicall.py", [url],
     [r"'getState'", r"^\[\['string', 'double'\]\]$", r"readBacks",
      r"^\[550\.0\]$", r"'faultCode': -32602", r"^\[22000\]$"])
