@@ -24,11 +24,11 @@ class KelpXmlRpcServerConnection;
 // asks to keep it), until it has been idle for idleTimeout() or has carried
 // MaxRequestsPerConnection requests. Every error in a call is answered with a fault document
 // (KelpFault): a body that is not well-formed (or has a DTD), one without a "methodName", values
-// nested more than KelpCodec::MaxNestingDepth deep, a method not found, or arguments that no slot
-// of that name takes. Requests that are not an XML-RPC call are answered with an HTTP error and
-// closed: 400 for a malformed header or a GET with a body, 405 for a method other than GET, HEAD
-// and POST, 411 without a Content-Length, 413 for a body over MaxBodySize, 431 for a header over
-// MaxHeaderSize, and 503 for a body that would take the bodies being read together over
+// nested more than KelpValueType::MaxNestingDepth deep, a method not found, or arguments that no
+// slot of that name takes. Requests that are not an XML-RPC call are answered with an HTTP error
+// and closed: 400 for a malformed header or a GET with a body, 405 for a method other than GET,
+// HEAD and POST, 411 without a Content-Length, 413 for a body over MaxBodySize, 431 for a header
+// over MaxHeaderSize, and 503 for a body that would take the bodies being read together over
 // MaxBufferedBytes. A call that a web page of another site may have sent is refused, with nothing
 // called and a warning line: 415 for a Content-Type other than text/xml or application/xml (a form
 // or text/plain, which a browser posts anywhere without asking), 403 for an Origin that is not this
