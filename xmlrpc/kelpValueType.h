@@ -25,6 +25,14 @@ struct KelpValueType
         Nil,
     };
 
+    // Where write() makes a text: a number's in digits, others in bytes.
+    struct Scratch
+    {
+        // The longest double has 309 digits, the smallest subnormal 324 decimals and 1 digit.
+        char digits[400];
+        QByteArray bytes;
+    };
+
     // As written, and read.
     QLatin1String name;
     // Also read; empty for none.
@@ -33,13 +41,6 @@ struct KelpValueType
     Form form;
     // For scalars and strings: the value of an element holding text, which is not null.
     QVariant (*read)(const QString &text);
-    // Where write() makes a text: a number's in digits, others in bytes.
-    struct Scratch
-    {
-        // The longest double has 309 digits, the smallest subnormal 324 decimals and 1 digit.
-        char digits[400];
-        QByteArray bytes;
-    };
     // For scalars: the text written for value, printable ASCII without markup, made in *scratch
     // unless it is a constant.
     QByteArrayView (*write)(const QVariant &value, Scratch *scratch);
