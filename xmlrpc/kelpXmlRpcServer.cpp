@@ -45,12 +45,12 @@ void KelpXmlRpcServer::setAllowedSubnets(const QList<Subnet> &subnets)
 
 void KelpXmlRpcServer::setAllowedHosts(const QStringList &names)
 {
-    hostNames.setAllowed(names);
+    machineNames.setAllowed(names);
 }
 
-bool KelpXmlRpcServer::admitsHost(QByteArrayView host) const
+const KelpHostNames &KelpXmlRpcServer::hostNames() const
 {
-    return hostNames.admits(host);
+    return machineNames;
 }
 
 void KelpXmlRpcServer::addMethod(
