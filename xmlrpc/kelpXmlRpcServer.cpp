@@ -64,10 +64,9 @@ void KelpXmlRpcServer::removeMethod(const QString &method)
     methods.remove(method);
 }
 
-void KelpXmlRpcServer::addDocument(
-    const QByteArray &path, const QByteArray &contentType, const QByteArray &bytes)
+void KelpXmlRpcServer::addDocuments(const QString &resourcePrefix)
 {
-    documents.add(path, contentType, bytes);
+    documents.addFolder(resourcePrefix);
 }
 
 KelpDocuments::Response KelpXmlRpcServer::document(

@@ -18,7 +18,7 @@ class KelpXmlRpcServerConnection;
 
 // An XML-RPC server: listens on a TCP port, reads HTTP POSTs and answers each from its method
 // table (KelpMethodTable). A POST to any path is a call; a GET or HEAD is answered from the
-// documents registered with addDocument() and addDocuments() (KelpDocuments), 404 for any other
+// documents published with addDocuments() (KelpDocuments), 404 for any other
 // path. A connection is kept for the next request unless the client asks to close it (HTTP/1.0:
 // unless it asks to keep it), until it has been idle for idleTimeout() or has carried
 // MaxRequestsPerConnection requests. Every error in a call is answered with a fault document
@@ -75,9 +75,9 @@ public:
     void addMethod(
         const QString &method, QObject *object, const char *slot, const QString &help = QString());
     void removeMethod(const QString &method);
-    // Answers GET and HEAD of path with bytes, of contentType ("text/html; charset=utf-8").
-    void addDocument(
-        const QByteArray &path, const QByteArray &contentType, const QByteArray &bytes);
+    // Answers GET and HEAD with the files below resourcePrefix (":/page"), as
+    // KelpDocuments::addFolder() publishes them.
+    void addDocuments(const QString &resourcePrefix);
     KelpDocuments::Response document(
         QByteArrayView method, QByteArrayView target, QByteArrayView ifNoneMatch) const override;
 

@@ -6,12 +6,16 @@
 #include "kelpXmlRpcServer.h"
 #include "kelpXmlRpcServerConnection.h"
 
+#include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+#include <utility>
 
 class Service : public QObject
 {
@@ -315,8 +319,16 @@ void TestServer::keptConnections()
 
 void TestServer::documents()
 {
+    // The folder's index.html is its page, the other files are at their paths below it.
     const QByteArray page = "<!DOCTYPE html><p>instrument</p>";
-    server->addDocument("/", "text/html; charset=utf-8", page);
+    QTemporaryDir folder;
+    QVERIFY(QDir(folder.path()).mkdir("script"));
+    for (const auto &[name, bytes] : { std::pair<QString, QByteArray>("index.html", page),
+             std::pair<QString, QByteArray>("script/panel.js", "show();") }) {
+        QFile file(folder.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
+    server->addDocuments(folder.path());
     const quint16 port = server->serverPort();
     const auto get
         = [](const QByteArray &method, const QByteArray &target, const QByteArray &fields = {}) {
@@ -342,6 +354,8 @@ void TestServer::documents()
     QVERIFY(exchange(port, { get("GET", "/", "If-None-Match: " + etag + "\r\n") })
                 .startsWith("HTTP/1.1 304 Not Modified\r\n"));
     QCOMPARE(exchange(port, { get("GET", "/panel.js") }), refusal("404 Not Found"));
+    QVERIFY(exchange(port, { get("HEAD", "/script/panel.js") })
+                .contains("\r\nContent-Type: text/javascript; charset=utf-8\r\n"));
     QTest::ignoreMessage(QtDebugMsg, "No Post!");
     QCOMPARE(exchange(port, { get("OPTIONS", "/") }),
         refusal("405 Method Not Allowed", "Allow: GET, HEAD, POST\r\n"));
