@@ -79,7 +79,7 @@ private:
     // How far the search for the header's end has gone.
     qsizetype searched = 0;
     KelpHttpRequestHeader requestHeader;
-    KelpRequestPolicy::Verdict verdict;
+    KelpRequestPolicy::Verdict verdict {};
     State state = State::ReadingHeader;
     int answered = 0;
     // The request time-out while a request is read, the idle time-out between requests.
