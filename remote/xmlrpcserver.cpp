@@ -12,7 +12,6 @@
 #include "triaxcontroller.h"
 #include "triaxlimits.h"
 
-#include <QFile>
 #include <QLocale>
 #include <QSysInfo>
 #include <QtDebug>
@@ -111,20 +110,6 @@ QVariantMap limit(const TriaxLimit<T> &limit)
     };
 }
 
-// The instrument's page: its path, the resource it is read from and its type.
-struct PageFile
-{
-    const char *path;
-    const char *resource;
-    const char *contentType;
-};
-const PageFile pageFiles[] = {
-    { "/", ":/page/index.html", "text/html; charset=utf-8" },
-    { "/panel.css", ":/page/panel.css", "text/css; charset=utf-8" },
-    { "/panel.js", ":/page/panel.js", "text/javascript; charset=utf-8" },
-    { "/monopanel.svg", ":/page/monopanel.svg", "image/svg+xml" },
-};
-
 } // namespace
 
 ServerXmlRPC::ServerXmlRPC(TriaxController *controller, int port, QObject *parent)
@@ -164,11 +149,7 @@ ServerXmlRPC::ServerXmlRPC(
     }
 
     initPageResources();
-    for (const PageFile &file : pageFiles) {
-        QFile resource(QString::fromLatin1(file.resource));
-        if (resource.open(QIODevice::ReadOnly))
-            rpcServer->addDocument(file.path, file.contentType, resource.readAll());
-    }
+    rpcServer->addDocuments(QStringLiteral(":/page"));
 }
 
 quint16 ServerXmlRPC::serverPort() const

@@ -2,6 +2,7 @@
 
 #include "kelpFault.h"
 #include "kelpPlainReader.h"
+#include "kelpValueType.h"
 #include "kelpWriter.h"
 
 #include <QDateTime>
@@ -16,13 +17,7 @@ namespace {
 // Each level of arrays or structs takes three elements (value, array, data or value,
 // struct, member); the envelope and a scalar's type element add a few more. Any deeper
 // element is refused before the DOM, which frees its nodes recursively, grows that deep.
-constexpr int MaxDocumentDepth = 3 * KelpCodec::MaxNestingDepth + 8;
-
-// Never a null string: a null result would be answered as "no result".
-QString nonNull(const QString &text)
-{
-    return text.isNull() ? QString(QLatin1String("")) : text;
-}
+constexpr int MaxDocumentDepth = 3 * KelpValueType::MaxNestingDepth + 8;
 
 bool isNullResult(const QVariant &result)
 {
@@ -94,13 +89,15 @@ KelpCodec::DocumentError buildDocument(
         case QXmlStreamReader::StartElement: {
             const QString name = reader.qualifiedName().toString();
             const QString lowered = name.toLower();
+            const KelpValueType *type = KelpValueType::namedInAnyCase(name);
+            const KelpValueType::Form form = type ? type->form : KelpValueType::Form::Nil;
             OpenElement child;
             child.isContainer
-                = lowered == QLatin1String("array") || lowered == QLatin1String("struct");
-            child.keepsBlanks = lowered == QLatin1String("value")
-                || lowered == QLatin1String("string") || lowered == QLatin1String("name");
+                = form == KelpValueType::Form::Array || form == KelpValueType::Form::Struct;
+            child.keepsBlanks = form == KelpValueType::Form::Text
+                || lowered == QLatin1String("value") || lowered == QLatin1String("name");
             if (open.size() == MaxDocumentDepth
-                || (child.isContainer && nesting == KelpCodec::MaxNestingDepth)) {
+                || (child.isContainer && nesting == KelpValueType::MaxNestingDepth)) {
                 tooDeep = true;
                 break;
             }
@@ -183,34 +180,36 @@ QVariant valueOf(const QDomElement &element, int nesting)
         return QVariant();
     const QDomNode typeNode = element.firstChild();
     if (!typeNode.isElement())
-        return nonNull(element.text());
+        return KelpValueType::untyped(element.text());
     const QDomElement typed = typeNode.toElement();
-    const QString type = typed.tagName().toLower();
-    if (type == QLatin1String("array") || type == QLatin1String("struct")) {
-        if (nesting == KelpCodec::MaxNestingDepth) {
-            qDebug("Cannot demarshal values nested more than %d deep", KelpCodec::MaxNestingDepth);
-            return QVariant();
-        }
-        if (type == QLatin1String("array")) {
-            QVariantList list;
-            const QDomNode data = typed.firstChild();
-            for (QDomNode item = data.firstChild(); !item.isNull(); item = item.nextSibling())
-                list.append(valueOf(item.toElement(), nesting + 1));
-            return list;
-        }
-        QVariantMap map;
-        for (QDomNode member = typed.firstChild(); !member.isNull();
-             member = member.nextSibling()) {
-            const QDomElement memberElement = member.toElement();
-            map.insert(firstDescendant(memberElement, QStringLiteral("name")).text(),
-                valueOf(firstDescendant(memberElement, QStringLiteral("value")), nesting + 1));
-        }
-        return map;
+    const KelpValueType *type = KelpValueType::namedInAnyCase(typed.tagName());
+    if (!type) {
+        qDebug().noquote().nospace()
+            << "Cannot demarshal unknown type \"" << typed.tagName().toLower() << '"';
+        return QVariant();
     }
-    const QVariant scalar = KelpCodec::scalarValue(type, nonNull(typed.text()));
-    if (!scalar.isValid() && type != QLatin1String("nil"))
-        qDebug().noquote().nospace() << "Cannot demarshal unknown type \"" << type << '"';
-    return scalar;
+    if (type->read)
+        return type->fromText(typed.text());
+    if (type->form == KelpValueType::Form::Nil)
+        return QVariant();
+    if (nesting == KelpValueType::MaxNestingDepth) {
+        qDebug("Cannot demarshal values nested more than %d deep", KelpValueType::MaxNestingDepth);
+        return QVariant();
+    }
+    if (type->form == KelpValueType::Form::Array) {
+        QVariantList list;
+        const QDomNode data = typed.firstChild();
+        for (QDomNode item = data.firstChild(); !item.isNull(); item = item.nextSibling())
+            list.append(valueOf(item.toElement(), nesting + 1));
+        return list;
+    }
+    QVariantMap map;
+    for (QDomNode member = typed.firstChild(); !member.isNull(); member = member.nextSibling()) {
+        const QDomElement memberElement = member.toElement();
+        map.insert(firstDescendant(memberElement, QStringLiteral("name")).text(),
+            valueOf(firstDescendant(memberElement, QStringLiteral("value")), nesting + 1));
+    }
+    return map;
 }
 
 } // namespace
@@ -324,46 +323,8 @@ QVariant KelpCodec::fromXml(const QDomElement &element)
     return valueOf(element, 0);
 }
 
-QVariant KelpCodec::scalarValue(const QString &type, const QString &text)
-{
-    if (type == QLatin1String("string"))
-        return text;
-    if (type == QLatin1String("i4") || type == QLatin1String("int"))
-        return text.toInt(nullptr, 10);
-    if (type == QLatin1String("double"))
-        return text.toDouble();
-    if (type == QLatin1String("boolean"))
-        return text.toLower() == QLatin1String("true") || text == QLatin1String("1");
-    if (type == QLatin1String("base64")) {
-        // Not null either, for the same reason as strings.
-        const QByteArray bytes = QByteArray::fromBase64(text.toLatin1());
-        return bytes.isNull() ? QByteArray("") : bytes;
-    }
-    if (type == QLatin1String("datetime") || type == QLatin1String("datetime.iso8601"))
-        return QDateTime::fromString(text, QLatin1String(KelpWriter::DateTimeFormat));
-    return QVariant();
-}
-
 QString KelpCodec::typeName(QMetaType type)
 {
-    switch (type.id()) {
-    case QMetaType::Bool:
-        return QStringLiteral("boolean");
-    case QMetaType::Int:
-        return QStringLiteral("int");
-    case QMetaType::Double:
-        return QStringLiteral("double");
-    case QMetaType::QString:
-        return QStringLiteral("string");
-    case QMetaType::QByteArray:
-        return QStringLiteral("base64");
-    case QMetaType::QDateTime:
-        return QStringLiteral("dateTime.iso8601");
-    case QMetaType::QVariantList:
-        return QStringLiteral("array");
-    case QMetaType::QVariantMap:
-        return QStringLiteral("struct");
-    default:
-        return QString();
-    }
+    const KelpValueType *carrier = KelpValueType::carrying(type);
+    return carrier ? QString(carrier->name) : QString();
 }

@@ -13,20 +13,16 @@ class KelpFault;
 // Converts between variants and XML-RPC values and writes and reads whole XML-RPC documents,
 // for the server and the client alike.
 //
-// Values are bool, int, double, QString, QByteArray (base64), QDateTime, QVariantList
-// (array) and QVariantMap (struct); other variant types are not marshalled: the writer
-// leaves them out with a debug message.
+// Values are of the types that KelpValueType lists: bool, int, double, QString, QByteArray
+// (base64), QDateTime, QVariantList (array) and QVariantMap (struct); other variant types are
+// not marshalled: the writer leaves them out with a debug message.
 namespace KelpCodec {
-
-// Arrays and structs nest at most this deep in a document that is read. A deeper document
-// is refused as a whole, so that no peer can make a reader recurse without bound.
-inline constexpr int MaxNestingDepth = 64;
 
 enum class DocumentError {
     None,
     // Not well-formed XML, or a document that carries a document type declaration.
     NotWellFormed,
-    // Arrays and structs nested more than MaxNestingDepth deep.
+    // Arrays and structs nested more than KelpValueType::MaxNestingDepth deep.
     NestedTooDeep,
 };
 
@@ -59,10 +55,6 @@ DocumentError readDocument(const QByteArray &data, QDomDocument *document,
 // an unknown type (with a debug message) or an element that is not "value" give an invalid
 // variant.
 QVariant fromXml(const QDomElement &element);
-// The value of a scalar element of type (in lower case) holding text, as every reader of
-// this library converts it; invalid for a type that is not a scalar.
-QVariant scalarValue(const QString &type, const QString &text);
-
 // "int", "double", "string", ...; empty for a type XML-RPC cannot carry.
 QString typeName(QMetaType type);
 

@@ -9,6 +9,8 @@
 #include <QVariant>
 #include <QVariantList>
 
+class KelpHostNames;
+
 // What a connection (KelpXmlRpcServerConnection) asks of the server that accepted it: its
 // time-outs, its rules, the bytes it may buffer, and the answers. The server implements it, so
 // that a connection depends on these few questions rather than on the server, and destroys its
@@ -24,7 +26,8 @@ public:
     // In milliseconds: for a request to be read whole, and for the next one to begin.
     virtual int requestTimeout() const = 0;
     virtual int idleTimeout() const = 0;
-    virtual bool admitsHost(QByteArrayView host) const = 0;
+    // The names under which clients may address this machine, which the Host rule admits.
+    virtual const KelpHostNames &hostNames() const = 0;
     // A connection's claim on the bytes that all may buffer together; false, claiming nothing,
     // when it would go beyond. What is claimed goes back with releaseBuffer().
     virtual bool claimBuffer(qint64 bytes) = 0;
@@ -35,8 +38,8 @@ public:
         QByteArrayView method, QByteArrayView target, QByteArrayView ifNoneMatch) const = 0;
     // The result of the call, or a KelpFault; unless its slot has deferred the response, which
     // context then holds.
-    virtual QVariant call(
-        const QString &method, const QVariantList &args, KelpCallContext *context) = 0;
+    virtual QVariant call(const QString &method, const QVariantList &args, KelpCallContext *context)
+        = 0;
 
 protected:
     ~KelpConnectionHost() = default;

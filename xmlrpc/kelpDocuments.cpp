@@ -1,6 +1,10 @@
 #include "kelpDocuments.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
 #include <QList>
 
 namespace {
@@ -8,6 +12,29 @@ namespace {
 // Scripts and styles only from the page's own files, and the page in no other site's frame.
 constexpr char Policy[] = "default-src 'self'; base-uri 'none'; form-action 'self'; "
                           "frame-ancestors 'none'";
+
+// By suffix: told nosniff, a browser takes a script or a style only under its own type.
+struct ContentType
+{
+    const char *suffix;
+    const char *type;
+};
+const ContentType contentTypes[] = {
+    { "html", "text/html; charset=utf-8" },
+    { "css", "text/css; charset=utf-8" },
+    { "js", "text/javascript; charset=utf-8" },
+    { "svg", "image/svg+xml" },
+};
+
+QByteArray contentTypeOf(const QString &file)
+{
+    const QString suffix = QFileInfo(file).suffix().toLower();
+    for (const ContentType &type : contentTypes) {
+        if (suffix == QLatin1String(type.suffix))
+            return type.type;
+    }
+    return "application/octet-stream";
+}
 
 bool matches(QByteArrayView ifNoneMatch, const QByteArray &etag)
 {
@@ -21,6 +48,23 @@ bool matches(QByteArrayView ifNoneMatch, const QByteArray &etag)
 }
 
 } // namespace
+
+void KelpDocuments::addFolder(const QString &folder)
+{
+    const QDir root(folder);
+    QDirIterator files(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        QFile file(files.next());
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        QString path = u'/' + root.relativeFilePath(file.fileName());
+        // A folder's page is asked for by the folder's path.
+        const QLatin1String page("/index.html");
+        if (path.endsWith(page))
+            path.chop(page.size() - 1);
+        add(path.toUtf8(), contentTypeOf(file.fileName()), file.readAll());
+    }
+}
 
 void KelpDocuments::add(
     const QByteArray &path, const QByteArray &contentType, const QByteArray &bytes)

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QHash>
+#include <QString>
 
 // The documents a server answers GET and HEAD with, beside its XML-RPC calls: a web page and
 // its files, registered by path. Each goes out with fields that keep a browser from taking
@@ -22,14 +23,17 @@ public:
         QByteArray body;
     };
 
-    // path as a browser asks for it ("/", "/panel.js"); contentType as it goes out
-    // ("text/html; charset=utf-8").
-    void add(const QByteArray &path, const QByteArray &contentType, const QByteArray &bytes);
+    // Every file below folder, a resource folder (":/page") or a directory, at its path below it
+    // ("/panel.js"; "/" for index.html), of the content type its suffix names.
+    void addFolder(const QString &folder);
     // The answer to a GET or HEAD of target, a path with or without a query; ifNoneMatch is
     // the request's If-None-Match field, null when absent.
     Response answer(QByteArrayView method, QByteArrayView target, QByteArrayView ifNoneMatch) const;
 
 private:
+    // path as a browser asks for it; contentType as it goes out ("text/html; charset=utf-8").
+    void add(const QByteArray &path, const QByteArray &contentType, const QByteArray &bytes);
+
     struct Document
     {
         QByteArray contentType;

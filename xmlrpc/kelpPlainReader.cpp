@@ -1,6 +1,6 @@
 #include "kelpPlainReader.h"
 
-#include "kelpCodec.h"
+#include "kelpValueType.h"
 
 #include <QByteArrayView>
 
@@ -12,11 +12,6 @@ namespace {
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\n';
-}
-
-bool isPlainChar(char16_t c)
-{
-    return (c >= 0x20 && c <= 0x7e && c != '<' && c != '>' && c != '&') || c == '\t' || c == '\n';
 }
 
 // Whether text is an optional minus and one to nine digits, which every conversion reads
@@ -35,12 +30,6 @@ bool isShortDecimal(QByteArrayView text, int *number)
     }
     *number = negative ? -value : value;
     return true;
-}
-
-// Never a null string: a null result would be answered as "no result".
-QString nonNull(QByteArrayView text)
-{
-    return text.isEmpty() ? QString(QLatin1String("")) : QString::fromLatin1(text);
 }
 
 class Reader
@@ -107,7 +96,7 @@ private:
     {
         const char *start = p;
         while (p < end && *p != '<') {
-            if (!isPlainChar(uchar(*p)))
+            if (!KelpValueType::isPlainChar(uchar(*p)))
                 return false;
             ++p;
         }
@@ -150,50 +139,89 @@ private:
         QByteArrayView string;
         if (!text(&string) || !take("</value>"))
             return false;
-        *result = nonNull(string);
+        *result = KelpValueType::untyped(QString::fromLatin1(string));
         return true;
+    }
+
+    bool take(QByteArrayView bytes)
+    {
+        if (end - p < bytes.size()
+            || !std::equal(bytes.begin(), bytes.end(), p, std::equal_to<char>()))
+            return false;
+        p += bytes.size();
+        return true;
+    }
+
+    // The name of the element that begins here, up to the end of its start tag: with attributes
+    // or blanks, it is the name of no type.
+    QByteArrayView elementName()
+    {
+        if (!take("<"))
+            return QByteArrayView();
+        const char *start = p;
+        while (p < end && *p != '>' && *p != '/')
+            ++p;
+        return QByteArrayView(start, p - start);
+    }
+
+    // The type of the element that begins here. The values of an array are mostly of one type,
+    // so the last one found is tried first, which spares looking it up for every number.
+    const KelpValueType *elementType(QByteArrayView *name)
+    {
+        if (recent && end - p > recentName.size() + 1 && p[0] == '<'
+            && p[recentName.size() + 1] == '>'
+            && std::equal(recentName.begin(), recentName.end(), p + 1, std::equal_to<char>())) {
+            *name = QByteArrayView(p + 1, recentName.size());
+            p += recentName.size() + 1;
+            return recent;
+        }
+        *name = elementName();
+        const KelpValueType *type = KelpValueType::named(*name);
+        if (type) {
+            recent = type;
+            recentName = *name;
+        }
+        return type;
     }
 
     bool typed(QVariant *result, int nesting)
     {
-        if (take("<array>"))
-            return nesting < KelpCodec::MaxNestingDepth && array(result, nesting + 1);
-        if (take("<struct/>")) {
-            *result = QVariantMap();
-            return true;
+        QByteArrayView name;
+        const KelpValueType *type = elementType(&name);
+        if (!type)
+            return false;
+        switch (type->form) {
+        case KelpValueType::Form::Array:
+            return take(">") && nesting < KelpValueType::MaxNestingDepth
+                && array(result, nesting + 1);
+        case KelpValueType::Form::Struct:
+            if (take("/>")) {
+                *result = QVariantMap();
+                return true;
+            }
+            return take(">") && nesting < KelpValueType::MaxNestingDepth
+                && members(result, nesting + 1);
+        case KelpValueType::Form::Nil:
+            return false;
+        default:
+            return take(">") && scalar(*type, name, result);
         }
-        if (take("<struct>"))
-            return nesting < KelpCodec::MaxNestingDepth && members(result, nesting + 1);
-        return scalar("<int>", "</int>", "int", result) || scalar("<i4>", "</i4>", "i4", result)
-            || scalar("<string>", "</string>", "string", result)
-            || scalar("<double>", "</double>", "double", result)
-            || scalar("<boolean>", "</boolean>", "boolean", result)
-            || scalar("<base64>", "</base64>", "base64", result)
-            || scalar("<dateTime.iso8601>", "</dateTime.iso8601>", "datetime.iso8601", result);
     }
 
-    template<size_t Open, size_t Close>
-    bool scalar(
-        const char (&open)[Open], const char (&close)[Close], const char *type, QVariant *result)
+    bool scalar(const KelpValueType &type, QByteArrayView name, QVariant *result)
     {
-        const char *start = p;
         QByteArrayView content;
-        if (!take(open) || !text(&content) || !take(close)) {
-            // Back to the start of the element, so that the next type tried cannot match
-            // from inside this one: "<boolean><int>1</int>" is no int.
-            p = start;
+        if (!text(&content) || !take("</") || !take(name) || !take(">"))
             return false;
-        }
         // Blanks alone are layout, except in a string.
-        const bool keepsBlanks = std::strcmp(type, "string") == 0;
-        if (!keepsBlanks && std::all_of(content.begin(), content.end(), isBlank))
+        if (type.form != KelpValueType::Form::Text
+            && std::all_of(content.begin(), content.end(), isBlank))
             content = QByteArrayView();
-        const bool integer = std::strcmp(type, "int") == 0 || std::strcmp(type, "i4") == 0;
         int number = 0;
-        if (integer && isShortDecimal(content, &number))
+        if (type.metaType == QMetaType::Int && isShortDecimal(content, &number))
             *result = number;
         else
-            *result = KelpCodec::scalarValue(QLatin1String(type), nonNull(content));
+            *result = type.fromText(QString::fromLatin1(content));
         return true;
     }
 
@@ -234,6 +262,8 @@ private:
 
     const char *p;
     const char *const end;
+    const KelpValueType *recent = nullptr;
+    QByteArrayView recentName;
 };
 
 } // namespace

@@ -7,13 +7,13 @@
 
 // Reads the plain form of a "methodCall" document without a DOM.
 //
-// Nearly every call is plain: the standard elements in their standard order, lower-case
-// element names, no attributes, comments, processing instructions (but the XML
-// declaration), CDATA sections or references, and text of printable ASCII without '<', '>'
-// and '&' (tabs and line feeds allowed). Building a DOM for such a document costs many
-// times more than the document itself, so the codec tries this class first. For anything
-// else it declines, and the codec takes the general DOM path, which reads every plain
-// document exactly as this class does.
+// Nearly every call is plain: the standard elements in their standard order, element names
+// spelled as this library writes them (types also by their other names), no attributes,
+// comments, processing instructions (but the XML declaration), CDATA sections or references,
+// and text of printable ASCII without '<', '>' and '&' (tabs and line feeds allowed). Building
+// a DOM for such a document costs many times more than the document itself, so the codec
+// tries this class first. For anything else it declines, and the codec takes the general DOM
+// path, which reads every plain document exactly as this class does.
 class KelpPlainReader
 {
 public:

@@ -1,20 +1,11 @@
 #include "kelpWriter.h"
 
-#include <QDateTime>
 #include <QDebug>
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
 #include <cstring>
 
 namespace {
-
-// Printable ASCII that XML text takes as it is, and the two layout characters.
-bool isPlainChar(char16_t c)
-{
-    return (c >= 0x20 && c <= 0x7e && c != '<' && c != '>' && c != '&') || c == '\t' || c == '\n';
-}
 
 bool isXmlChar(char32_t c)
 {
@@ -22,19 +13,9 @@ bool isXmlChar(char32_t c)
         || (c >= 0xe000 && c <= 0xfffd) || (c >= 0x10000 && c <= 0x10ffff);
 }
 
-// The shortest decimal digits that read back as the same double, without an exponent: the
-// XML-RPC double is a sign, digits and a point, and a peer may read no other form. There is
-// no form for not-a-number or infinity; they go out as "nan", "inf" and "-inf", which
-// Python's client reads.
-QByteArray doubleText(double value)
+QByteArrayView bytes(QLatin1String name)
 {
-    if (std::isnan(value))
-        return QByteArrayLiteral("nan");
-    // The largest double has 309 digits, the smallest subnormal 324 decimals and 1 digit.
-    char digits[400];
-    const auto written
-        = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed);
-    return QByteArray(digits, written.ptr - digits);
+    return QByteArrayView(name.data(), name.size());
 }
 
 } // namespace
@@ -65,7 +46,7 @@ void KelpWriter::empty(int depth, const char *name)
     put("<").put(name).put("/>\n");
 }
 
-void KelpWriter::element(int depth, const char *name, const QString &content)
+void KelpWriter::element(int depth, QByteArrayView name, const QString &content)
 {
     indent(depth);
     put("<").put(name).put(">");
@@ -73,7 +54,7 @@ void KelpWriter::element(int depth, const char *name, const QString &content)
     put("</").put(name).put(">\n");
 }
 
-void KelpWriter::plainElement(int depth, const char *name, QByteArrayView content)
+void KelpWriter::plainElement(int depth, QByteArrayView name, QByteArrayView content)
 {
     indent(depth);
     put("<").put(name).put(">").put(content).put("</").put(name).put(">\n");
@@ -87,9 +68,9 @@ void KelpWriter::params(int depth, const QVariantList &values)
     }
     open(depth, "params");
     for (const QVariant &v : values) {
-        if (writable(v)) {
+        if (const KelpValueType *type = writable(v)) {
             open(depth + 1, "param");
-            value(depth + 2, v);
+            value(depth + 2, *type, v);
             close(depth + 1, "param");
         } else {
             empty(depth + 1, "param");
@@ -100,9 +81,7 @@ void KelpWriter::params(int depth, const QVariantList &values)
 
 void KelpWriter::value(int depth, const QVariant &v)
 {
-    open(depth, "value");
-    typed(depth + 1, v);
-    close(depth, "value");
+    value(depth, *KelpValueType::carrying(v.metaType()), v);
 }
 
 QByteArray KelpWriter::document() const
@@ -110,57 +89,34 @@ QByteArray KelpWriter::document() const
     return out.first(size);
 }
 
-bool KelpWriter::writable(const QVariant &value)
+const KelpValueType *KelpWriter::writable(const QVariant &value)
 {
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::Double:
-    case QMetaType::QString:
-    case QMetaType::QByteArray:
-    case QMetaType::QDateTime:
-    case QMetaType::QVariantList:
-    case QMetaType::QVariantMap:
-        return true;
-    default:
+    const KelpValueType *type = KelpValueType::carrying(value.metaType());
+    if (!type) {
         qDebug("Failed to marshal unknown variant type: %s",
             value.isValid() ? value.typeName() : "Invalid");
-        return false;
     }
+    return type;
 }
 
-void KelpWriter::typed(int depth, const QVariant &v)
+void KelpWriter::value(int depth, const KelpValueType &type, const QVariant &v)
 {
-    switch (v.typeId()) {
-    case QMetaType::Bool:
-        plainElement(depth, "boolean", v.toBool() ? "1" : "0");
+    open(depth, "value");
+    switch (type.form) {
+    case KelpValueType::Form::Array:
+        array(depth + 1, v.toList());
         break;
-    case QMetaType::Int: {
-        char digits[16];
-        const auto written = std::to_chars(digits, digits + sizeof digits, v.toInt());
-        plainElement(depth, "int", QByteArrayView(digits, written.ptr - digits));
+    case KelpValueType::Form::Struct:
+        members(depth + 1, v.toMap());
         break;
-    }
-    case QMetaType::Double:
-        plainElement(depth, "double", doubleText(v.toDouble()));
-        break;
-    case QMetaType::QString:
-        element(depth, "string", v.toString());
-        break;
-    case QMetaType::QByteArray:
-        plainElement(depth, "base64", v.toByteArray().toBase64());
-        break;
-    case QMetaType::QDateTime:
-        // Standard clients know only this spelling; the readers accept any case.
-        element(depth, "dateTime.iso8601", v.toDateTime().toString(QLatin1String(DateTimeFormat)));
-        break;
-    case QMetaType::QVariantList:
-        array(depth, v.toList());
+    case KelpValueType::Form::Text:
+        element(depth + 1, bytes(type.name), v.toString());
         break;
     default:
-        members(depth, v.toMap());
+        plainElement(depth + 1, bytes(type.name), type.write(v, &scratch));
         break;
     }
+    close(depth, "value");
 }
 
 void KelpWriter::array(int depth, const QVariantList &items)
@@ -170,8 +126,8 @@ void KelpWriter::array(int depth, const QVariantList &items)
     open(depth + 1, "data");
     bool written = false;
     for (const QVariant &item : items) {
-        if (writable(item)) {
-            value(depth + 2, item);
+        if (const KelpValueType *type = writable(item)) {
+            value(depth + 2, *type, item);
             written = true;
         }
     }
@@ -194,8 +150,8 @@ void KelpWriter::members(int depth, const QVariantMap &map)
     for (auto it = map.cbegin(); it != map.cend(); ++it) {
         open(depth + 1, "member");
         element(depth + 2, "name", it.key());
-        if (writable(it.value()))
-            value(depth + 2, it.value());
+        if (const KelpValueType *type = writable(it.value()))
+            value(depth + 2, *type, it.value());
         close(depth + 1, "member");
     }
     close(depth, "struct");
@@ -206,7 +162,7 @@ void KelpWriter::text(const QString &content)
     const char16_t *const begin = QStringView(content).utf16();
     const char16_t *const end = begin + content.size();
     // Nearly every text is plain and goes out as it is.
-    if (std::all_of(begin, end, isPlainChar)) {
+    if (std::all_of(begin, end, KelpValueType::isPlainChar)) {
         put(content.toLatin1());
         return;
     }

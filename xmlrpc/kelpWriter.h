@@ -1,6 +1,8 @@
 #ifndef KELPWRITER_H
 #define KELPWRITER_H
 
+#include "kelpValueType.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -17,9 +19,6 @@
 class KelpWriter
 {
 public:
-    // How date-times are written, and read in any case.
-    static constexpr char DateTimeFormat[] = "yyyyMMdd'T'hh:mm:ss";
-
     // Starts the document with its XML declaration.
     KelpWriter();
 
@@ -27,7 +26,7 @@ public:
     void close(int depth, const char *name);
     void empty(int depth, const char *name);
     // An element holding text; an empty or null text is written "<name></name>".
-    void element(int depth, const char *name, const QString &text);
+    void element(int depth, QByteArrayView name, const QString &text);
     // "params" holding one "param" for each value; an empty "param" for a value that is not
     // marshalled.
     void params(int depth, const QVariantList &values);
@@ -38,10 +37,10 @@ public:
     QByteArray document() const;
 
 private:
-    // False, with a debug message, for a value that is not marshalled.
-    static bool writable(const QVariant &value);
-    void typed(int depth, const QVariant &value);
-    void plainElement(int depth, const char *name, QByteArrayView text);
+    // The type of a value; null, with a debug message, for one that is not marshalled.
+    static const KelpValueType *writable(const QVariant &value);
+    void value(int depth, const KelpValueType &type, const QVariant &value);
+    void plainElement(int depth, QByteArrayView name, QByteArrayView text);
     void array(int depth, const QVariantList &items);
     void members(int depth, const QVariantMap &map);
     void text(const QString &text);
@@ -51,6 +50,7 @@ private:
 
     QByteArray out;
     qsizetype size = 0;
+    KelpValueType::Scratch scratch;
 };
 
 #endif // KELPWRITER_H

@@ -45,12 +45,12 @@ void KelpXmlRpcServer::setAllowedSubnets(const QList<Subnet> &subnets)
 
 void KelpXmlRpcServer::setAllowedHosts(const QStringList &names)
 {
-    hostNames.setAllowed(names);
+    machineNames.setAllowed(names);
 }
 
-bool KelpXmlRpcServer::admitsHost(QByteArrayView host) const
+const KelpHostNames &KelpXmlRpcServer::hostNames() const
 {
-    return hostNames.admits(host);
+    return machineNames;
 }
 
 void KelpXmlRpcServer::addMethod(
@@ -64,10 +64,9 @@ void KelpXmlRpcServer::removeMethod(const QString &method)
     methods.remove(method);
 }
 
-void KelpXmlRpcServer::addDocument(
-    const QByteArray &path, const QByteArray &contentType, const QByteArray &bytes)
+void KelpXmlRpcServer::addDocuments(const QString &resourcePrefix)
 {
-    documents.add(path, contentType, bytes);
+    documents.addFolder(resourcePrefix);
 }
 
 KelpDocuments::Response KelpXmlRpcServer::document(

@@ -18,23 +18,18 @@ class KelpXmlRpcServerConnection;
 
 // An XML-RPC server: listens on a TCP port, reads HTTP POSTs and answers each from its method
 // table (KelpMethodTable). A POST to any path is a call; a GET or HEAD is answered from the
-// documents registered with addDocument() (KelpDocuments), 404 for any other path, under the
-// same rules of peers and Host as a call (a browser sends no Origin for a page it loads). A
-// connection is kept for the next request unless the client asks to close it (HTTP/1.0: unless it
-// asks to keep it), until it has been idle for idleTimeout() or has carried
+// documents published with addDocuments() (KelpDocuments), 404 for any other
+// path. A connection is kept for the next request unless the client asks to close it (HTTP/1.0:
+// unless it asks to keep it), until it has been idle for idleTimeout() or has carried
 // MaxRequestsPerConnection requests. Every error in a call is answered with a fault document
 // (KelpFault): a body that is not well-formed (or has a DTD), one without a "methodName", values
-// nested more than KelpCodec::MaxNestingDepth deep, a method not found, or arguments that no slot
-// of that name takes. Requests that are not an XML-RPC call are answered with an HTTP error and
-// closed: 400 for a malformed header or a GET with a body, 405 for a method other than GET, HEAD
-// and POST, 411 without a Content-Length, 413 for a body over MaxBodySize, 431 for a header over
-// MaxHeaderSize, and 503 for a body that would take the bodies being read together over
-// MaxBufferedBytes. A call that a web page of another site may have sent is refused, with nothing
-// called and a warning line: 415 for a Content-Type other than text/xml or application/xml (a form
-// or text/plain, which a browser posts anywhere without asking), 403 for an Origin that is not this
-// server, and 403 for a Host that is not a name of this machine (KelpHostNames; a page that has its
-// own name resolve to this machine). No CORS fields are sent, so that a browser never lets such a
-// page read an answer; its preflight OPTIONS gets the 405. Every refusal closes the connection.
+// nested more than KelpValueType::MaxNestingDepth deep, a method not found, or arguments that no
+// slot of that name takes. What is refused, and how, KelpRequestPolicy judges from each request's
+// header, with this machine's names (KelpHostNames) and MaxBodySize; besides, the server refuses
+// with 431 a header over MaxHeaderSize and with 503 a body that would take the bodies being read
+// together over MaxBufferedBytes. A refused call calls nothing. No CORS fields are sent, so that a
+// browser never lets a page of another site read an answer; its preflight OPTIONS gets the 405.
+// Every refusal closes the connection.
 class KelpXmlRpcServer : public QObject, public KelpConnectionHost
 {
     Q_OBJECT
@@ -74,15 +69,15 @@ public:
     void setAllowedSubnets(const QList<Subnet> &subnets);
     // Host names under which clients may address this machine besides its own names.
     void setAllowedHosts(const QStringList &names);
-    bool admitsHost(QByteArrayView host) const override;
+    const KelpHostNames &hostNames() const override;
 
     // As KelpMethodTable::add() and remove().
     void addMethod(
         const QString &method, QObject *object, const char *slot, const QString &help = QString());
     void removeMethod(const QString &method);
-    // Answers GET and HEAD of path with bytes, of contentType ("text/html; charset=utf-8").
-    void addDocument(
-        const QByteArray &path, const QByteArray &contentType, const QByteArray &bytes);
+    // Answers GET and HEAD with the files below resourcePrefix (":/page"), as
+    // KelpDocuments::addFolder() publishes them.
+    void addDocuments(const QString &resourcePrefix);
     KelpDocuments::Response document(
         QByteArrayView method, QByteArrayView target, QByteArrayView ifNoneMatch) const override;
 
@@ -138,7 +133,7 @@ private:
     QTcpServer listener;
     KelpMethodTable methods;
     KelpDocuments documents;
-    KelpHostNames hostNames;
+    KelpHostNames machineNames;
     QList<QHostAddress> *allowedPeers = nullptr;
     std::optional<QList<Subnet>> allowedSubnets;
     QList<QPointer<KelpXmlRpcServerConnection>> connections;

@@ -4,7 +4,6 @@
 #include "kelpConnectionHost.h"
 #include "kelpDeferredResponse.h"
 #include "kelpFault.h"
-#include "kelpHostNames.h"
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -122,11 +121,11 @@ void KelpXmlRpcServerConnection::readRequests()
             searched = 0;
             requestTimer.start(host->requestTimeout());
         }
-        // A document answered on a kept connection leaves it idle for the next request.
-        if (state == State::ReadingHeader && !readHeader()) {
-            if (state == State::Idle)
-                continue;
-            return;
+        if (state == State::ReadingHeader) {
+            if (!readHeader())
+                return;
+            route();
+            continue;
         }
         if (received.size() < requestHeader.contentLength())
             return;
@@ -151,27 +150,15 @@ void KelpXmlRpcServerConnection::answer(qsizetype length)
         received = body.sliced(length);
         body.truncate(length);
     }
-    if (refusal.first.isEmpty()) {
+    if (verdict.route == KelpRequestPolicy::Route::Call) {
         state = State::Calling;
         parseCall(body);
     } else {
-        tell(refusal);
+        refuse(verdict);
     }
 }
 
-void KelpXmlRpcServerConnection::tell(const QPair<QByteArray, QString> &refused)
-{
-    host->warn(QStringLiteral("Refused request from \"%1\": %2")
-                   .arg(peerAddress().toString(), refused.second));
-    const QByteArray text = refused.second.toUtf8() + '\n';
-    respond(refused.first,
-        "Content-Type: text/plain; charset=utf-8\r\nContent-Length: "
-            + QByteArray::number(text.size()) + "\r\n",
-        text);
-}
-
-// Takes the header off what has been received; true once it is complete and the request
-// can have a body.
+// Takes the header off what has been received; true once it is complete.
 bool KelpXmlRpcServerConnection::readHeader()
 {
     // The header ends with the first line that is a bare CR LF: at the very start, or right
@@ -195,98 +182,50 @@ bool KelpXmlRpcServerConnection::readHeader()
     }
     requestHeader = KelpHttpRequestHeader(received.first(end));
     received.remove(0, end);
-    if (!admit())
-        return false;
-    state = State::ReadingBody;
     return true;
 }
 
-bool KelpXmlRpcServerConnection::admit()
+void KelpXmlRpcServerConnection::route()
 {
-    if (!requestHeader.isValid()) {
-        qDebug("Invalid Header");
-        refuse("400 Bad Request");
-        return false;
+    verdict = KelpRequestPolicy::judge(
+        requestHeader, host->hostNames(), KelpConnectionHost::MaxBodySize);
+    if (verdict.debugLine)
+        qDebug("%s", verdict.debugLine);
+    switch (verdict.route) {
+    case KelpRequestPolicy::Route::Document: {
+        const KelpDocuments::Response response = host->document(
+            requestHeader.method(), requestHeader.target(), requestHeader.ifNoneMatch());
+        respond(response.status, response.fields, response.body);
+        break;
     }
-    if (requestHeader.method() == "GET" || requestHeader.method() == "HEAD") {
-        serveDocument();
-        return false;
+    case KelpRequestPolicy::Route::Refuse:
+        refuse(verdict);
+        break;
+    case KelpRequestPolicy::Route::Call:
+    case KelpRequestPolicy::Route::RefuseCall:
+        if (!host->claimBuffer(requestHeader.contentLength())) {
+            refuse("503 Service Unavailable");
+            break;
+        }
+        claimed = requestHeader.contentLength();
+        state = State::ReadingBody;
+        break;
     }
-    if (requestHeader.method() != "POST") {
-        qDebug("No Post!");
-        refuse("405 Method Not Allowed", "Allow: GET, HEAD, POST\r\n");
-        return false;
-    }
-    if (requestHeader.contentLength() <= 0) {
-        qDebug("No Content Length");
-        refuse("411 Length Required");
-        return false;
-    }
-    if (requestHeader.contentLength() > KelpConnectionHost::MaxBodySize) {
-        refuse("413 Payload Too Large");
-        return false;
-    }
-    if (!host->claimBuffer(requestHeader.contentLength())) {
-        refuse("503 Service Unavailable");
-        return false;
-    }
-    claimed = requestHeader.contentLength();
-    refusal = foreignCall();
-    return true;
 }
 
-QPair<QByteArray, QString> KelpXmlRpcServerConnection::foreignCall() const
+void KelpXmlRpcServerConnection::refuse(const KelpRequestPolicy::Verdict &refused)
 {
-    const QByteArray type = requestHeader.contentType();
-    const qsizetype parameters = type.indexOf(';');
-    const QByteArray mediaType
-        = (parameters < 0 ? type : type.first(parameters)).trimmed().toLower();
-    if (!mediaType.isEmpty() && mediaType != "text/xml" && mediaType != "application/xml") {
-        return { "415 Unsupported Media Type",
-            QStringLiteral("Content-Type \"%1\" is not XML; send the call as text/xml, or "
-                           "without a Content-Type")
-                .arg(QString::fromLatin1(type)) };
-    }
-    const QByteArray addressed = requestHeader.host();
-    if (!requestHeader.origin().isNull()
-        && (addressed.isNull()
-            || !KelpHostNames::isSameOrigin(requestHeader.origin(), addressed))) {
-        return { "403 Forbidden",
-            QStringLiteral("Origin \"%1\" is not this server; calls from web pages of other "
-                           "sites are not answered")
-                .arg(QString::fromLatin1(requestHeader.origin())) };
-    }
-    return foreignHost();
-}
-
-QPair<QByteArray, QString> KelpXmlRpcServerConnection::foreignHost() const
-{
-    const QByteArray addressed = requestHeader.host();
-    if (!addressed.isNull() && !host->admitsHost(addressed)) {
-        return { "403 Forbidden",
-            QStringLiteral("Host \"%1\" is not a name of this machine; add it to "
-                           "MONOPANEL_HOSTS to accept calls addressed to it")
-                .arg(QString::fromLatin1(KelpHostNames::nameOf(addressed))) };
-    }
-    return {};
-}
-
-// A page that another site has this machine's address answer under its own name could read
-// the instrument's page and its script: the Host rule of calls holds for documents too.
-void KelpXmlRpcServerConnection::serveDocument()
-{
-    if (requestHeader.contentLength() > 0) {
-        refuse("400 Bad Request");
+    if (refused.reason.isEmpty()) {
+        refuse(refused.status, refused.fields);
         return;
     }
-    const QPair<QByteArray, QString> refused = foreignHost();
-    if (!refused.first.isEmpty()) {
-        tell(refused);
-        return;
-    }
-    const KelpDocuments::Response response = host->document(
-        requestHeader.method(), requestHeader.target(), requestHeader.ifNoneMatch());
-    respond(response.status, response.fields, response.body);
+    host->warn(QStringLiteral("Refused request from \"%1\": %2")
+                   .arg(peerAddress().toString(), refused.reason));
+    const QByteArray text = refused.reason.toUtf8() + '\n';
+    respond(refused.status,
+        refused.fields + "Content-Type: text/plain; charset=utf-8\r\nContent-Length: "
+            + QByteArray::number(text.size()) + "\r\n",
+        text);
 }
 
 void KelpXmlRpcServerConnection::refuse(const QByteArray &status, const QByteArray &extraFields)
@@ -315,7 +254,6 @@ void KelpXmlRpcServerConnection::respond(
     socket->write(response + "\r\n" + body);
     if (keep) {
         state = State::Idle;
-        refusal = {};
         requestTimer.start(host->idleTimeout());
     } else {
         state = State::Completed;

@@ -2,6 +2,7 @@
 #define KELPXMLRPCSERVERCONNECTION_H
 
 #include "kelpHttpRequestHeader.h"
+#include "kelpRequestPolicy.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -56,18 +57,12 @@ private:
     // Answers or refuses the request whose body is the first length bytes received.
     void answer(qsizetype length);
     bool readHeader();
-    // Whether the request whose header has been read can be answered; when not, it has been
-    // refused.
-    bool admit();
-    // Why a call whose header is sound may have come from a web page of another site: the
-    // refusal's status and the line that tells the client; empty when it may be answered.
-    QPair<QByteArray, QString> foreignCall() const;
-    // Why a request's Host may be a name that another site gave this machine; empty when not.
-    QPair<QByteArray, QString> foreignHost() const;
-    // Answers a GET or HEAD from the server's documents, or refuses it.
-    void serveDocument();
-    // Refuses the request with a line that tells the client why, and writes it as a warning.
-    void tell(const QPair<QByteArray, QString> &refused);
+    // Takes the request whose header has been read where its verdict sends it: answers a
+    // document or a refusal at once, or goes on to read the body of a call.
+    void route();
+    // Refuses the request as its verdict says; one that says why tells the client and writes
+    // the line as a warning.
+    void refuse(const KelpRequestPolicy::Verdict &refused);
     void refuse(const QByteArray &status, const QByteArray &extraFields = QByteArray());
     void respondToCall(const QVariant &result);
     // The one response to the request: the status line's code and reason, the fields that
@@ -84,9 +79,7 @@ private:
     // How far the search for the header's end has gone.
     qsizetype searched = 0;
     KelpHttpRequestHeader requestHeader;
-    // Of a call from another site: answered once its body has been read, so that the client
-    // gets the answer rather than a reset.
-    QPair<QByteArray, QString> refusal;
+    KelpRequestPolicy::Verdict verdict {};
     State state = State::ReadingHeader;
     int answered = 0;
     // The request time-out while a request is read, the idle time-out between requests.
