@@ -1,6 +1,7 @@
 #include "kelpCodec.h"
 
 #include "kelpFault.h"
+#include "kelpLog.h"
 #include "kelpPlainReader.h"
 #include "kelpValueType.h"
 #include "kelpWriter.h"
@@ -184,7 +185,7 @@ QVariant valueOf(const QDomElement &element, int nesting)
     const QDomElement typed = typeNode.toElement();
     const KelpValueType *type = KelpValueType::namedInAnyCase(typed.tagName());
     if (!type) {
-        qDebug().noquote().nospace()
+        qCDebug(lcHttp).noquote().nospace()
             << "Cannot demarshal unknown type \"" << typed.tagName().toLower() << '"';
         return QVariant();
     }
@@ -193,7 +194,8 @@ QVariant valueOf(const QDomElement &element, int nesting)
     if (type->form == KelpValueType::Form::Nil)
         return QVariant();
     if (nesting == KelpValueType::MaxNestingDepth) {
-        qDebug("Cannot demarshal values nested more than %d deep", KelpValueType::MaxNestingDepth);
+        qCDebug(lcHttp, "Cannot demarshal values nested more than %d deep",
+            KelpValueType::MaxNestingDepth);
         return QVariant();
     }
     if (type->form == KelpValueType::Form::Array) {

@@ -1,5 +1,7 @@
 #include "kelpWriter.h"
 
+#include "kelpLog.h"
+
 #include <QDebug>
 
 #include <algorithm>
@@ -93,7 +95,7 @@ const KelpValueType *KelpWriter::writable(const QVariant &value)
 {
     const KelpValueType *type = KelpValueType::carrying(value.metaType());
     if (!type) {
-        qDebug("Failed to marshal unknown variant type: %s",
+        qCDebug(lcHttp, "Failed to marshal unknown variant type: %s",
             value.isValid() ? value.typeName() : "Invalid");
     }
     return type;

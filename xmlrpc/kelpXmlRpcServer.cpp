@@ -1,6 +1,7 @@
 #include "kelpXmlRpcServer.h"
 
 #include "kelpDeferredResponse.h"
+#include "kelpLog.h"
 #include "kelpSystemMethods.h"
 #include "kelpXmlRpcServerConnection.h"
 
@@ -222,6 +223,6 @@ void KelpXmlRpcServer::makeRoom()
 
 void KelpXmlRpcServer::warn(const QString &line)
 {
-    qWarning("%s", qPrintable(line));
+    qCWarning(lcHttp, "%s", qPrintable(line));
     emit warningLogged(line);
 }

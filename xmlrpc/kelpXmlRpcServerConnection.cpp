@@ -4,6 +4,7 @@
 #include "kelpConnectionHost.h"
 #include "kelpDeferredResponse.h"
 #include "kelpFault.h"
+#include "kelpLog.h"
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -190,7 +191,7 @@ void KelpXmlRpcServerConnection::route()
     verdict = KelpRequestPolicy::judge(
         requestHeader, host->hostNames(), KelpConnectionHost::MaxBodySize);
     if (verdict.debugLine)
-        qDebug("%s", verdict.debugLine);
+        qCDebug(lcHttp, "%s", verdict.debugLine);
     switch (verdict.route) {
     case KelpRequestPolicy::Route::Document: {
         const KelpDocuments::Response response = host->document(
