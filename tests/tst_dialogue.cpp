@@ -1,18 +1,19 @@
 #include "debuglog.h"
+#include "readback.h"
 #include "triaxcontroller.h"
 #include "triaxsimulator.h"
-#include "xmlrpcserver.h"
 
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+#include <tuple>
 
 Q_DECLARE_METATYPE(TriaxSimulator::Fault)
 
 // The controller against the simulated instrument, over a pseudo-terminal:
-// what goes over the wire, the state every face reads, and what the remote
-// methods answer.
+// what goes over the wire, the follow-ups, and the faults as every face
+// reads them.
 class TestDialogue : public QObject
 {
     Q_OBJECT
@@ -26,7 +27,6 @@ private Q_SLOTS:
     void slitMovesAreRelativeToTheReadBack();
     void noInstrumentIsNoAnswer();
     void closeDrainsTheQueue();
-    void lostPollAnswerIsAskedAgain();
     void silentInstrumentHandsControlBack();
     void unacknowledgedMotionIsFollowedUp_data();
     void unacknowledgedMotionIsFollowedUp();
@@ -40,27 +40,23 @@ private:
         int answerGap = 0);
     void startOnPacedLine(const QList<TriaxSimulator::Fault> &faults, double speed);
     bool isFault(TriaxController::State state) const;
-    template<typename T>
-    T remote(const char *method) const;
     // Waits until the instrument is ready and every queued command answered.
     bool settle(int timeoutMs = 5000);
     QList<QByteArray> wire() const { return simulator->commands(); }
 
     std::unique_ptr<TriaxSimulator> simulator;
     std::unique_ptr<TriaxController> triax;
-    std::unique_ptr<ServerXmlRPC> remoteApi;
 };
 
 namespace {
 
-const QList<QByteArray> startUpReadBack { "H0\r", "Z62,0\r", "j0,0\r", "j0,2\r", "Z452,0,0,0\r" };
-const QList<QByteArray> motionReadBack { "H0\r", "Z62,0\r", "Z452,0,0,0\r", "j0,0\r", "j0,2\r" };
+const QList<QByteArray> startUpReadBack = readBackOnTheLine(TriaxProtocol::ReadBackAfter::WakeUp);
+const QList<QByteArray> motionReadBack = readBackOnTheLine(TriaxProtocol::ReadBackAfter::Motion);
 
 } // namespace
 
 void TestDialogue::cleanup()
 {
-    remoteApi.reset();
     triax.reset();
     simulator.reset();
 }
@@ -72,27 +68,14 @@ void TestDialogue::start(
     QVERIFY2(simulator->isValid(), qPrintable(simulator->errorString()));
     triax = std::make_unique<TriaxController>(device.isEmpty() ? simulator->devicePath() : device);
     triax->setAnswerGap(answerGap);
-    remoteApi = std::make_unique<ServerXmlRPC>(triax.get(), 0);
     triax->openPort();
 }
 
-// A remote method as the server calls it.
-template<typename T>
-T TestDialogue::remote(const char *method) const
-{
-    T result {};
-    QMetaObject::invokeMethod(
-        remoteApi.get(), method, QReturnArgument<T>(QMetaType::fromType<T>().name(), result));
-    return result;
-}
-
 // A fault: the state says what went wrong, nothing reaches the instrument,
-// and remote clients are told it is not ready.
+// and no face is told it is ready.
 bool TestDialogue::isFault(TriaxController::State state) const
 {
-    return triax->state() == state && triax->ready() == 0 && remote<int>("status") == 0
-        && remote<QString>("checkConnection") == QLatin1String("0")
-        && triax->queuedCommands().isEmpty();
+    return triax->state() == state && triax->ready() == 0 && triax->queuedCommands().isEmpty();
 }
 
 bool TestDialogue::settle(int timeoutMs)
@@ -116,7 +99,7 @@ void TestDialogue::startUpOnRunningInstrument()
     QCOMPARE(triax->state(), TriaxController::State::WakingUp);
     QTRY_COMPARE_WITH_TIMEOUT(triax->state(), TriaxController::State::ReadingBack, 2000);
     QCOMPARE(triax->statusText(), QStringLiteral("ready"));
-    QCOMPARE(remote<int>("status"), 1);
+    QCOMPARE(triax->ready(), 1);
     QCOMPARE(triax->readBacks(), 0);
     QVERIFY(settle());
 
@@ -144,7 +127,7 @@ void TestDialogue::wavelengthMoveIsPolledAndReadBack()
     QTRY_COMPARE_WITH_TIMEOUT(triax->state(), TriaxController::State::Busy, 1000);
     QCOMPARE(triax->statusText(), QStringLiteral("motor busy"));
     // The motor has stopped: ready before the values are in.
-    QTRY_COMPARE_WITH_TIMEOUT(remote<int>("status"), 1, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(triax->ready(), 1, 3000);
     QCOMPARE(triax->state(), TriaxController::State::ReadingBack);
     QCOMPARE(triax->readBacks(), 1);
     QVERIFY(settle());
@@ -158,7 +141,7 @@ void TestDialogue::wavelengthMoveIsPolledAndReadBack()
 
     QCOMPARE(triax->readBacks(), 2);
     QCOMPARE(triax->position(), 21843);
-    QCOMPARE(remote<double>("getWavelength"), 546.075);
+    QCOMPARE(triax->wavelength(), 546.075);
 }
 
 void TestDialogue::startUpOnAnotherGratingSelectsItOnce()
@@ -188,14 +171,15 @@ void TestDialogue::slitMovesAreRelativeToTheReadBack()
     start(options);
     QVERIFY(settle());
 
-    for (const auto &[typed, command] :
-        { std::pair { "700", "k0,0,-300\r" }, std::pair { "1400", "k0,0,700\r" } }) {
+    // Each slit from its own width.
+    for (const auto &[exit, width, command] : { std::tuple { false, 700, "k0,0,-300\r" },
+             std::tuple { false, 1400, "k0,0,700\r" }, std::tuple { true, 50, "k0,2,-50\r" } }) {
         simulator->clearCommands();
-        triax->newInSlit(QByteArray(typed).toInt());
+        QVERIFY((exit ? triax->newOutSlit(width) : triax->newInSlit(width)).isEmpty());
         QVERIFY(settle());
         QCOMPARE(wire().first(), QByteArray(command));
-        QCOMPARE(triax->inSlitSteps(), QByteArray(typed).toInt());
-        QCOMPARE(simulator->model().entranceSlit(), QByteArray(typed).toInt());
+        QCOMPARE(exit ? triax->outSlitSteps() : triax->inSlitSteps(), width);
+        QCOMPARE(exit ? simulator->model().exitSlit() : simulator->model().entranceSlit(), width);
     }
 }
 
@@ -225,7 +209,7 @@ void TestDialogue::closeDrainsTheQueue()
     {
         const DebugLog log;
         triax->setVerbose(true);
-        remote<int>("close");
+        triax->closePort();
         QTRY_VERIFY_WITH_TIMEOUT(triax->queuedCommands().isEmpty(), 2000);
         lines = log.lines();
     }
@@ -243,26 +227,10 @@ void TestDialogue::closeDrainsTheQueue()
 
     // Connecting again runs the handshake from the start.
     simulator->clearCommands();
-    remote<int>("connect");
+    triax->openPort();
     QVERIFY(settle());
     QCOMPARE(wire(), QList<QByteArray> { " " } + startUpReadBack);
     QCOMPARE(triax->readBacks(), 1);
-}
-
-void TestDialogue::lostPollAnswerIsAskedAgain()
-{
-    TriaxSimulator::Options options;
-    options.speed = 1e6; // done before the first poll
-    options.faults = { { TriaxSimulator::Fault::NoAnswer, "E", 1 } };
-    start(options);
-    QVERIFY(settle());
-    simulator->clearCommands();
-
-    triax->newWavelength(546.07);
-    QVERIFY(settle());
-    QCOMPARE(wire(), (QList<QByteArray> { "Z61,0,546.07\r", "E", "E" } + motionReadBack));
-    QCOMPARE(remote<int>("status"), 1);
-    QCOMPARE(remote<double>("getWavelength"), 546.075);
 }
 
 void TestDialogue::silentInstrumentHandsControlBack()
@@ -328,7 +296,6 @@ void TestDialogue::unacknowledgedMotionIsFollowedUp()
     QCOMPARE(sent.mid(1, polls), QList<QByteArray>(polls, "E"));
     QCOMPARE(sent.mid(1 + polls), motionReadBack);
     QCOMPARE(triax->positionText(), position);
-    QCOMPARE(remote<int>("getPosition"), position.toInt());
 }
 
 void TestDialogue::vanishedPortIsNoticed()
@@ -346,11 +313,14 @@ void TestDialogue::vanishedPortIsNoticed()
     simulator->hangUp();
     QTRY_VERIFY_WITH_TIMEOUT(isFault(TriaxController::State::PortLost), 2000);
     QCOMPARE(triax->statusText(), QStringLiteral("port lost"));
+    QVERIFY(triax->faultReason().startsWith(QStringLiteral("serial port %1 lost: ").arg(device)));
 
     // Gone for now: connect says why.
     triax->openPort();
     QCOMPARE(triax->state(), TriaxController::State::OpenFailed);
     QCOMPARE(triax->statusText(), QStringLiteral("file not found: %1").arg(device));
+    QCOMPARE(
+        triax->faultReason(), QStringLiteral("serial port %1: file not found: %1").arg(device));
 
     // Back under the same name, where the move took it.
     options.wavelength = 546.07;
@@ -394,7 +364,7 @@ void TestDialogue::answerGapPollsAndReadsBackAtTheLinesPace()
     QCOMPARE(sent.mid(1 + polls), motionReadBack);
     QCOMPARE(triax->readBacks(), 2);
     QCOMPARE(triax->positionText(), QStringLiteral("21843"));
-    QCOMPARE(remote<double>("getWavelength"), 546.075);
+    QCOMPARE(triax->wavelength(), 546.075);
     QCOMPARE(triax->inSlitSteps(), 100);
     QCOMPARE(triax->outSlitSteps(), 100);
     QCOMPARE(triax->grating(), 0);
