@@ -80,10 +80,8 @@ void TestServer::wavelengthMoveThroughTheRemoteMethods()
     QCOMPARE(callOutcome(*client, QStringLiteral("connect")), QVariant(0));
     const QVariantMap awake = callOutcome(*client, QStringLiteral("waitReady"), { 10 }).toMap();
     QCOMPARE(awake.value("state"), QStringLiteral("ready"));
-    QCOMPARE(awake.value("wavelength"), 500.0);
     QCOMPARE(awake.value("accepts"),
         QVariantMap({ { "connect", false }, { "close", true }, { "requests", true } }));
-    simulator->clearCommands();
 
     QCOMPARE(callOutcome(*client, QStringLiteral("setWavelength"), { 546.07 }),
         QVariant(QLatin1String("")));
@@ -94,11 +92,6 @@ void TestServer::wavelengthMoveThroughTheRemoteMethods()
     const QVariantMap moved = callOutcome(*client, QStringLiteral("waitReady"), { 10.0 }).toMap();
     QCOMPARE(moved.value("wavelength"), 546.075);
     QCOMPARE(moved.value("position"), 21843);
-    const QList<QByteArray> sent = simulator->commands();
-    const qsizetype polls = sent.count("E");
-    QCOMPARE(sent.first(), QByteArray("Z61,0,546.07\r"));
-    QCOMPARE(sent.mid(1 + polls),
-        (QList<QByteArray> { "H0\r", "Z62,0\r", "Z452,0,0,0\r", "j0,0\r", "j0,2\r" }));
 
     ::kill(pid_t(server->processId()), SIGTERM);
     QVERIFY(server->waitForFinished(10000));
