@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <limits>
 #include <memory>
 #include <tuple>
 
@@ -28,17 +29,13 @@ private Q_SLOTS:
     void noInstrumentIsNoAnswer();
     void closeDrainsTheQueue();
     void silentInstrumentHandsControlBack();
-    void unacknowledgedMotionIsFollowedUp_data();
-    void unacknowledgedMotionIsFollowedUp();
+    void motionIsPolledAndReadBack_data();
+    void motionIsPolledAndReadBack();
     void vanishedPortIsNoticed();
-    void answerGapPollsAndReadsBackAtTheLinesPace();
-    void answerGapSurvivesLostAndSplitAnswers_data();
-    void answerGapSurvivesLostAndSplitAnswers();
 
 private:
     void start(const TriaxSimulator::Options &options, const QString &device = QString(),
         int answerGap = 0);
-    void startOnPacedLine(const QList<TriaxSimulator::Fault> &faults, double speed);
     bool isFault(TriaxController::State state) const;
     // Waits until the instrument is ready and every queued command answered.
     bool settle(int timeoutMs = 5000);
@@ -263,41 +260,6 @@ void TestDialogue::silentInstrumentHandsControlBack()
     QCOMPARE(triax->wavelengthText(), QStringLiteral("546.07"));
 }
 
-void TestDialogue::unacknowledgedMotionIsFollowedUp_data()
-{
-    QTest::addColumn<bool>("relativeMove");
-    QTest::addColumn<TriaxSimulator::Fault>("fault");
-    QTest::addColumn<QString>("position");
-
-    QTest::newRow("wavelength, garbled")
-        << false << TriaxSimulator::Fault { TriaxSimulator::Fault::Garbage, "Z61" } << "21843";
-    QTest::newRow("relative move, lost")
-        << true << TriaxSimulator::Fault { TriaxSimulator::Fault::NoAnswer, "F" } << "22000";
-}
-
-void TestDialogue::unacknowledgedMotionIsFollowedUp()
-{
-    QFETCH(bool, relativeMove);
-    QFETCH(TriaxSimulator::Fault, fault);
-    QFETCH(QString, position);
-
-    TriaxSimulator::Options options;
-    options.speed = 2000; // several polls
-    options.faults = { fault };
-    start(options);
-    QVERIFY(settle());
-    simulator->clearCommands();
-
-    QVERIFY((relativeMove ? triax->moveRelative(2000) : triax->newWavelength(546.07)).isEmpty());
-    QVERIFY(settle());
-    const QList<QByteArray> sent = wire();
-    const qsizetype polls = sent.count("E");
-    QVERIFY2(polls >= 2, qPrintable(QString::number(polls)));
-    QCOMPARE(sent.mid(1, polls), QList<QByteArray>(polls, "E"));
-    QCOMPARE(sent.mid(1 + polls), motionReadBack);
-    QCOMPARE(triax->positionText(), position);
-}
-
 void TestDialogue::vanishedPortIsNoticed()
 {
     const QTemporaryDir dir;
@@ -332,70 +294,75 @@ void TestDialogue::vanishedPortIsNoticed()
     QCOMPARE(triax->position(), 21843);
 }
 
-// The instrument's own line speed and a few ms of thought, the recommended
-// answer gap, and the start-up read back. A late piece comes after the gap
-// but within the whole waiting time.
-void TestDialogue::startOnPacedLine(const QList<TriaxSimulator::Fault> &faults, double speed)
+// A motion the instrument leaves unacknowledged is followed up all the same; with the answer
+// gap the motor is polled and the values read back at the line's pace, lost and split answers
+// included. Every answer is understood the first time, into its value.
+void TestDialogue::motionIsPolledAndReadBack_data()
 {
+    QTest::addColumn<int>("answerGap");
+    QTest::addColumn<bool>("relativeMove");
+    QTest::addColumn<QList<TriaxSimulator::Fault>>("faults");
+    QTest::addColumn<double>("speed");
+    QTest::addColumn<int>("fewestPolls");
+    QTest::addColumn<int>("mostPolls");
+    QTest::addColumn<QStringList>("readBack");
+
+    using Fault = TriaxSimulator::Fault;
+    const int many = std::numeric_limits<int>::max();
+    const QStringList moved { "21843", "546.07" };
+    QTest::newRow("wavelength, garbled")
+        << 0 << false << QList<Fault> { { Fault::Garbage, "Z61" } } << 2000.0 << 2 << many << moved;
+    QTest::newRow("relative move, lost")
+        << 0 << true << QList<Fault> { { Fault::NoAnswer, "F" } } << 2000.0 << 2 << many
+        << QStringList { "22000", "550.00" };
+    // A move of 0.9 s: the fixed waits fit at most six polls into it.
+    QTest::newRow("answer gap") << 25 << false << QList<Fault>() << 2000.0 << 7 << many << moved;
+    // Done before the first poll.
+    QTest::newRow("answer gap, lost poll answer asked again")
+        << 25 << false << QList<Fault> { { Fault::NoAnswer, "E", 1 } } << 1e6 << 2 << 2 << moved;
+    // The first half has no third decimal, so the reception is not cut at the gap: it waits
+    // for the rest.
+    QTest::newRow("answer gap, split wavelength joined")
+        << 25 << false << QList<Fault> { { Fault::Split, "Z62", 2 } } << 1e6 << 1 << 1 << moved;
+}
+
+void TestDialogue::motionIsPolledAndReadBack()
+{
+    QFETCH(int, answerGap);
+    QFETCH(bool, relativeMove);
+    QFETCH(QList<TriaxSimulator::Fault>, faults);
+    QFETCH(double, speed);
+    QFETCH(int, fewestPolls);
+    QFETCH(int, mostPolls);
+    QFETCH(QStringList, readBack);
+
     TriaxSimulator::Options options;
-    options.baud = 19200;
-    options.latency = 3;
     options.speed = speed;
     options.faults = faults;
-    options.faultDelay = 100;
-    start(options, QString(), 25);
+    if (answerGap > 0) {
+        // The instrument's own line speed and a few ms of thought; a late piece comes after
+        // the gap but within the whole waiting time.
+        options.baud = 19200;
+        options.latency = 3;
+        options.faultDelay = 100;
+    }
+    start(options, QString(), answerGap);
     QVERIFY(settle());
     QCOMPARE(wire(), QList<QByteArray> { " " } + startUpReadBack);
     simulator->clearCommands();
-}
 
-void TestDialogue::answerGapPollsAndReadsBackAtTheLinesPace()
-{
-    // A move of 0.9 s: the fixed waits fit at most six polls into it.
-    startOnPacedLine({}, 2000);
-    triax->newWavelength(546.07);
+    QVERIFY((relativeMove ? triax->moveRelative(2000) : triax->newWavelength(546.07)).isEmpty());
     QVERIFY(settle());
-
     const QList<QByteArray> sent = wire();
-    QCOMPARE(sent.first(), QByteArray("Z61,0,546.07\r"));
-    const qsizetype polls = sent.count("E");
-    QVERIFY2(polls > 6, qPrintable(QString::number(polls)));
-    QCOMPARE(sent.mid(1, polls), QList<QByteArray>(polls, "E"));
-    QCOMPARE(sent.mid(1 + polls), motionReadBack);
+    const int polls = int(sent.count("E"));
+    QVERIFY2(polls >= fewestPolls && polls <= mostPolls, qPrintable(QString::number(polls)));
+    QCOMPARE(sent,
+        QList<QByteArray> { relativeMove ? "F0,2000\r" : "Z61,0,546.07\r" }
+            + QList<QByteArray>(polls, "E") + motionReadBack);
     QCOMPARE(triax->readBacks(), 2);
-    QCOMPARE(triax->positionText(), QStringLiteral("21843"));
-    QCOMPARE(triax->wavelength(), 546.075);
-    QCOMPARE(triax->inSlitSteps(), 100);
-    QCOMPARE(triax->outSlitSteps(), 100);
-    QCOMPARE(triax->grating(), 0);
-}
-
-void TestDialogue::answerGapSurvivesLostAndSplitAnswers_data()
-{
-    QTest::addColumn<TriaxSimulator::Fault>("fault");
-    QTest::addColumn<QList<QByteArray>>("sent");
-
-    using Fault = TriaxSimulator::Fault;
-    QTest::newRow("lost poll answer, asked again") << Fault { Fault::NoAnswer, "E",
-        1 } << QList<QByteArray> { "Z61,0,546.07\r", "E", "E" } + motionReadBack;
-    // The first half has no third decimal, so the reception is not cut at
-    // the gap: it waits for the rest.
-    QTest::newRow("split wavelength, joined") << Fault { Fault::Split, "Z62",
-        2 } << QList<QByteArray> { "Z61,0,546.07\r", "E" } + motionReadBack;
-}
-
-void TestDialogue::answerGapSurvivesLostAndSplitAnswers()
-{
-    QFETCH(TriaxSimulator::Fault, fault);
-    QFETCH(QList<QByteArray>, sent);
-
-    startOnPacedLine({ fault }, 1e6); // done before the first poll
-    triax->newWavelength(546.07);
-    QVERIFY(settle());
-    QCOMPARE(wire(), sent);
-    QCOMPARE(triax->positionText(), QStringLiteral("21843"));
-    QCOMPARE(triax->wavelengthText(), QStringLiteral("546.07"));
-    QCOMPARE(triax->outSlitSteps(), 100);
+    QCOMPARE(QStringList({ triax->positionText(), triax->wavelengthText() }), readBack);
+    QCOMPARE(QList<int>({ triax->inSlitSteps(), triax->outSlitSteps(), triax->grating() }),
+        QList<int>({ 100, 100, 0 }));
 }
 
 QTEST_MAIN(TestDialogue)
