@@ -7,9 +7,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include <array>
+#include <list>
 #include <memory>
-#include <type_traits>
 
 using Meaning = TriaxProtocol::Reading::Meaning;
 Q_DECLARE_METATYPE(Meaning)
@@ -194,75 +193,65 @@ void TestAnswers::readBackOrder()
         QList<QString>({ "H0", "Z62,0", "Z452,0,0,0", "j0,0", "j0,2" }));
 }
 
-// Each request's limits, the one table every face takes them from: the command a taken
-// request queues, or the range a refused one is outside of.
+// Each request's limits, the one table every face takes them from: taken at both ends, the
+// command spelled without trailing zeros; refused just outside, saying what the range is.
 void TestAnswers::requestLimits()
 {
-    struct Row
+    struct Limit
     {
         const char *request;
-        double value;
-        const char *command = "";
-        const char *outside = "";
+        const char *command;
+        QList<double> taken;
+        QList<double> refused;
+        const char *range;
     };
-    const Row rows[] = {
-        // At most six significant digits, without trailing zeros.
-        { "wavelength", 250, "Z61,0,250" },
-        { "wavelength", 1300, "Z61,0,1300" },
-        { "wavelength", 1234.5678, "Z61,0,1234.57" },
-        { "wavelength", 249.99, "", "250 to 1300 nm" },
-        { "wavelength", 1300.01, "", "250 to 1300 nm" },
-        { "wavelength", qQNaN(), "", "250 to 1300 nm" },
-        // Nothing has been read back yet: a slit moves from 0.
-        { "entrance slit", 0, "k0,0,0" },
-        { "entrance slit", 1400, "k0,0,1400" },
-        { "entrance slit", -1, "", "0 to 1400 steps" },
-        { "entrance slit", 1401, "", "0 to 1400 steps" },
-        { "exit slit", 1400, "k0,2,1400" },
-        { "exit slit", -1, "", "0 to 1400 steps" },
-        // The grating in place is asked for again.
-        { "grating", 0, "Z451,0,0,0,0" },
-        { "grating", 2, "Z451,0,0,0,2" },
-        { "grating", -1, "", "0 to 2" },
-        { "grating", 3, "", "0 to 2" },
-        { "relative move", -10000, "F0,-10000" },
-        { "relative move", 10000, "F0,10000" },
-        { "relative move", -10001, "", "-10000 to 10000 steps" },
-        { "relative move", 10001, "", "-10000 to 10000 steps" },
+    // Nothing has been read back yet: a slit moves from 0.
+    const Limit limits[] = {
+        { "wavelength", "Z61,0,", { 250, 1300 }, { 249.99, 1300.01, qQNaN() }, "250 to 1300 nm" },
+        { "entrance slit", "k0,0,", { 0, 1400 }, { -1, 1401 }, "0 to 1400 steps" },
+        { "exit slit", "k0,2,", { 0, 1400 }, { -1, 1401 }, "0 to 1400 steps" },
+        { "grating", "Z451,0,0,0,", { 0, 2 }, { -1, 3 }, "0 to 2" },
+        { "relative move", "F0,", { -10000, 10000 }, { -10001, 10001 }, "-10000 to 10000 steps" },
     };
-    // A taken request leaves its instrument busy: each row has one of its own, all woken up
+    // A taken request leaves its instrument busy: each value has one of its own, all woken up
     // together.
     struct Bench
     {
         PseudoTerminal line;
         TriaxController panel { line.devicePath() };
     };
-    std::array<Bench, std::extent_v<decltype(rows)>> benches;
-    for (Bench &bench : benches)
-        bench.panel.openPort();
+    std::list<Bench> benches;
+    for (const Limit &limit : limits) {
+        for (qsizetype i = 0; i < limit.taken.size() + limit.refused.size(); ++i)
+            benches.emplace_back().panel.openPort();
+    }
     for (Bench &bench : benches) {
         QCOMPARE(bench.line.read(1, 1000), QByteArray(" "));
         bench.line.write("F");
     }
-    for (std::size_t i = 0; i < benches.size(); ++i) {
-        const auto &[request, value, command, outside] = rows[i];
-        TriaxController &panel = benches.at(i).panel;
-        QTRY_COMPARE_WITH_TIMEOUT(panel.state(), TriaxController::State::ReadingBack, 2000);
-        const qsizetype readBack = panel.queuedCommands().size();
-        const QLatin1String name(request);
-        const int steps = int(value);
-        const QString verdict = name == QLatin1String("wavelength") ? panel.newWavelength(value)
-            : name == QLatin1String("entrance slit")                ? panel.newInSlit(steps)
-            : name == QLatin1String("exit slit")                    ? panel.newOutSlit(steps)
-            : name == QLatin1String("grating")                      ? panel.changeGrating(steps)
-                                                                    : panel.moveRelative(steps);
-        const QString row = QStringLiteral("%1 %2: %3").arg(name).arg(value).arg(verdict);
-        QVERIFY2(*outside ? verdict.contains(QStringLiteral("refused: outside %1, ").arg(outside))
-                          : verdict.isEmpty(),
-            qPrintable(row));
-        QVERIFY2(panel.queuedCommands().mid(readBack)
-                == (*command ? QList<QString> { QLatin1String(command) } : QList<QString>()),
-            qPrintable(row));
+    auto bench = benches.begin();
+    for (const auto &[request, command, taken, refused, range] : limits) {
+        for (const double value : taken + refused) {
+            TriaxController &panel = (bench++)->panel;
+            QTRY_COMPARE_WITH_TIMEOUT(panel.state(), TriaxController::State::ReadingBack, 2000);
+            const qsizetype readBack = panel.queuedCommands().size();
+            const QLatin1String name(request);
+            const int steps = int(value);
+            const QString verdict = name == QLatin1String("wavelength") ? panel.newWavelength(value)
+                : name == QLatin1String("entrance slit")                ? panel.newInSlit(steps)
+                : name == QLatin1String("exit slit")                    ? panel.newOutSlit(steps)
+                : name == QLatin1String("grating")                      ? panel.changeGrating(steps)
+                                                                        : panel.moveRelative(steps);
+            const bool isTaken = taken.contains(value);
+            const QString row = QStringLiteral("%1 %2: %3").arg(name).arg(value).arg(verdict);
+            QVERIFY2(isTaken ? verdict.isEmpty()
+                             : verdict.contains(QStringLiteral("refused: outside %1, ").arg(range)),
+                qPrintable(row));
+            QVERIFY2(panel.queuedCommands().mid(readBack)
+                    == (isTaken ? QList<QString> { command + QString::number(value) }
+                                : QList<QString>()),
+                qPrintable(row));
+        }
     }
 }
 
@@ -283,7 +272,8 @@ void TestAnswers::requestsAreCheckedAndSpelled()
     QCOMPARE(triax->newWavelength(2000),
         QStringLiteral("wavelength 2000 nm refused: outside 250 to 1300 nm, ")
             + QLatin1String(TriaxLimits::wavelength.reason));
-    QVERIFY(triax->newWavelength(546.07).isEmpty());
+    QVERIFY(triax->newWavelength(1234.5678).isEmpty());
+    QCOMPARE(triax->queuedCommands().last(), QStringLiteral("Z61,0,1234.57"));
     QCOMPARE(triax->ready(), 0);
     QCOMPARE(triax->newWavelength(546.07, QStringLiteral("+546.07")),
         QStringLiteral("wavelength +546.07 nm refused: motor busy"));
