@@ -68,7 +68,6 @@ void TestSimulatorCommandLine::options_data()
                                  << QString::fromLatin1(error);
     };
     row("", {});
-    row("--state running", {});
     row("--state start", { "state start" });
     row("--state autobaud", { "state autobaud" });
     row("--state off", {}, "--state must be running, start or autobaud");

@@ -74,8 +74,6 @@ void TestTriaxSim::startUp_data()
     QTest::addColumn<QList<QByteArray>>("sent");
     QTest::addColumn<QList<QByteArray>>("answers");
 
-    QTest::newRow("running") << TriaxModel::State::Running << QList<QByteArray> { " ", "H0\r" }
-                             << QList<QByteArray> { "F", "o20000" };
     QTest::newRow("needs start") << TriaxModel::State::NeedsStart
                                  << QList<QByteArray> { " ", "H0\r", wakeUp, "A", " ", "H0\r" }
                                  << QList<QByteArray> { "B", noAnswer, "*", "o", "F", "o20000" };

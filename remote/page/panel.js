@@ -382,5 +382,5 @@ function start() {
 if (typeof module === "undefined") {
   start();
 } else {
-  module.exports = { Double, encodeCall, encodeValue, lookOf, readValue, twoDecimals };
+  module.exports = { Double, encodeCall, encodeValue, readValue, twoDecimals };
 }

@@ -5,7 +5,7 @@
 const test = require("node:test");
 const assert = require("node:assert/strict");
 const path = require("node:path");
-const { Double, encodeCall, encodeValue, lookOf, readValue, twoDecimals } = require(
+const { Double, encodeCall, encodeValue, readValue, twoDecimals } = require(
   path.join(__dirname, "..", "..", "remote", "page", "panel.js"));
 
 // As getLimits gives them.
@@ -47,12 +47,4 @@ test("a call is written as XML-RPC, with a double marked as one and text escaped
     + "<member><name>params</name><value><array><data><value><int>3</int></value>"
     + "<value><boolean>1</boolean></value><value><string>&lt;&amp;&gt;</string></value>"
     + "</data></array></value></member></struct></value></data></array>");
-});
-
-test("the status looks as its state", () => {
-  for (const [state, look] of Object.entries({ "reading back": "ready", ready: "ready",
-    busy: "busy", "no answer": "fault", "port lost": "fault", "cannot open": "fault",
-    "waking up": "waking", closed: "closed" })) {
-    assert.equal(lookOf({ state }), look, state);
-  }
 });
