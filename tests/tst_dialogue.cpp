@@ -136,12 +136,11 @@ void TestDialogue::startUpOnAnotherGratingSelectsItOnce()
     start(options);
     QVERIFY(settle());
 
-    const QList<QByteArray> sent = wire();
-    QCOMPARE(sent.count("Z451,0,0,0,1\r"), 1);
-    const qsizetype select = sent.indexOf("Z451,0,0,0,1\r");
-    QCOMPARE(sent.mid(0, select), QList<QByteArray> { " " } + startUpReadBack);
-    QCOMPARE(sent.mid(sent.size() - motionReadBack.size()), motionReadBack);
-    QVERIFY(sent.mid(select + 1, sent.size() - select - 1 - motionReadBack.size()).count("E") >= 1);
+    const int polls = int(wire().count("E"));
+    QVERIFY(polls >= 1);
+    QCOMPARE(wire(),
+        QList<QByteArray> { " " } + startUpReadBack + QList<QByteArray> { "Z451,0,0,0,1\r" }
+            + QList<QByteArray>(polls, "E") + motionReadBack);
     QCOMPARE(triax->grating(), 1);
     // The start-up's and the grating change's.
     QCOMPARE(triax->readBacks(), 2);

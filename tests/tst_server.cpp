@@ -1,8 +1,8 @@
 #include "calloutcome.h"
+#include "panelprocess.h"
 #include "triaxsimulator.h"
 
 #include <QProcess>
-#include <QTcpServer>
 #include <QTest>
 
 #include <csignal>
@@ -28,21 +28,11 @@ private:
     std::unique_ptr<KelpXmlRpcClient> client;
 };
 
-namespace {
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
-} // namespace
-
 void TestServer::start(const TriaxSimulator::Options &options)
 {
     simulator = std::make_unique<TriaxSimulator>(options);
     QVERIFY2(simulator->isValid(), qPrintable(simulator->errorString()));
-    const quint16 port = freePort();
+    const quint16 port = PanelProcess::freePort();
     QVERIFY(port);
 
     server = std::make_unique<QProcess>();
