@@ -19,8 +19,8 @@
 #include <tuple>
 
 // Remote clients drive the instrument through Python's own XML-RPC client,
-// against the simulated instrument: what a client gets back and what goes over
-// the wire.
+// against the simulated instrument: what a client gets back of each remote
+// method.
 class TestRemote : public QObject
 {
     Q_OBJECT
@@ -36,7 +36,7 @@ private Q_SLOTS:
     void listeningPort();
 
 private:
-    void start(const TriaxSimulator::Options &options = {}, const QString &device = {});
+    void start(const TriaxSimulator::Options &options = {});
     // One call through the Python client: [type name, result] or
     // ["Fault", code, text].
     QJsonArray call(const QString &method, const QString &arguments = {});
@@ -44,7 +44,6 @@ private:
     // Waits until the instrument is ready and every queued command answered,
     // so that the getters report the read-back.
     bool settle();
-    QList<QByteArray> wire() const { return simulator->commands(); }
 
     const QString python = QStringLiteral(PYTHON3_EXECUTABLE);
     std::unique_ptr<TriaxSimulator> simulator;
@@ -88,12 +87,11 @@ void TestRemote::cleanup()
     simulator.reset();
 }
 
-void TestRemote::start(const TriaxSimulator::Options &options, const QString &device)
+void TestRemote::start(const TriaxSimulator::Options &options)
 {
     simulator = std::make_unique<TriaxSimulator>(options);
     QVERIFY2(simulator->isValid(), qPrintable(simulator->errorString()));
-    controller
-        = std::make_unique<TriaxController>(device.isEmpty() ? simulator->devicePath() : device);
+    controller = std::make_unique<TriaxController>(simulator->devicePath());
     // Port 0: the system chooses a free port, and the operator is told which.
     remoteApi = std::make_unique<ServerXmlRPC>(controller.get(), 0);
     const QString port = remoteApi->listeningOn();
@@ -288,7 +286,7 @@ void TestRemote::refusedRequestsChangeNothing()
 
     QCOMPARE(call("status"), integer(1));
     QVERIFY(controller->queuedCommands().isEmpty());
-    QVERIFY(wire().isEmpty());
+    QVERIFY(simulator->commands().isEmpty());
 }
 
 // A port in use is reported, and one above 65535 wraps.
