@@ -71,8 +71,6 @@ void TestSerialConnection::transmitWritesExactBytes_data()
         << int(TextAndTerminator) << QByteArray("\xc3\xa9") << QByteArray() << QByteArray("\xe9");
     QTest::newRow("buffer with NUL") << int(RawBuffer) << QByteArray("O2000\0", 6) << QByteArray()
                                      << QByteArray::fromHex("4f3230303000");
-    QTest::newRow("single byte") << int(RawBuffer) << QByteArray("\xf8") << QByteArray()
-                                 << QByteArray("\xf8");
     QTest::newRow("bytes + terminator") << int(BytesAndTerminator) << QByteArray("j0,2")
                                         << QByteArray("\r") << QByteArray("j0,2\r");
     QTest::newRow("bytes alone") << int(BytesOnly) << QByteArray("\x00\x01", 2) << QByteArray()

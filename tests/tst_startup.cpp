@@ -1,3 +1,4 @@
+#include "readback.h"
 #include "triaxcontroller.h"
 #include "triaxsimulator.h"
 
@@ -17,7 +18,7 @@ private Q_SLOTS:
 
 void TestStartUp::startAndAutobaudPaths()
 {
-    const QList<QByteArray> readBack { "H0\r", "Z62,0\r", "j0,0\r", "j0,2\r", "Z452,0,0,0\r" };
+    const QList<QByteArray> readBack = readBackOnTheLine(TriaxProtocol::ReadBackAfter::WakeUp);
     const QByteArray o2000("O2000\0", 6);
 
     TriaxSimulator::Options needsStart;

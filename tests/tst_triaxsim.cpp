@@ -26,19 +26,6 @@ QByteArray exchange(SerialConnection &link, const QByteArray &bytes, int wait = 
     return link.rxMsg;
 }
 
-// Polls the busy query the way the panel does, until the motors stop.
-bool pollUntilStopped(SerialConnection &link)
-{
-    for (int poll = 0; poll < 60; ++poll) {
-        const QByteArray answer = exchange(link, "E");
-        if (answer == "oz")
-            return true;
-        if (answer != "oq")
-            return false;
-    }
-    return false;
-}
-
 } // namespace
 
 class TestTriaxSim : public QObject
@@ -52,7 +39,6 @@ private Q_SLOTS:
     void startUp();
     void refusedCommandsChangeNothing_data();
     void refusedCommandsChangeNothing();
-    void motionAndReadBacks();
     void framingAcrossWritesAndGaps();
     void faultsAsTheLinkSeesThem_data();
     void faultsAsTheLinkSeesThem();
@@ -88,8 +74,6 @@ void TestTriaxSim::startUp_data()
     QTest::addColumn<QList<QByteArray>>("sent");
     QTest::addColumn<QList<QByteArray>>("answers");
 
-    QTest::newRow("running") << TriaxModel::State::Running << QList<QByteArray> { " ", "H0\r" }
-                             << QList<QByteArray> { "F", "o20000" };
     QTest::newRow("needs start") << TriaxModel::State::NeedsStart
                                  << QList<QByteArray> { " ", "H0\r", wakeUp, "A", " ", "H0\r" }
                                  << QList<QByteArray> { "B", noAnswer, "*", "o", "F", "o20000" };
@@ -145,37 +129,6 @@ void TestTriaxSim::refusedCommandsChangeNothing()
     QCOMPARE(model.entranceSlit(), 100);
     QCOMPARE(model.exitSlit(), 100);
     QCOMPARE(model.grating(), 0);
-}
-
-void TestTriaxSim::motionAndReadBacks()
-{
-    TriaxSimulator::Options options;
-    options.wavelength = 400;
-    // 5843 steps at this speed outlast the panel's first busy query.
-    options.speed = 4000;
-    QVERIFY(start(options));
-
-    QCOMPARE(exchange(*link, "Z61,0,546.07\r"), QByteArray("o"));
-    QCOMPARE(exchange(*link, "E"), QByteArray("oq"));
-    QVERIFY(pollUntilStopped(*link));
-    // 546.07 nm is 21842.8 steps: the drive goes to the nearest step.
-    QCOMPARE(exchange(*link, "H0\r"), QByteArray("o21843"));
-    QCOMPARE(exchange(*link, "Z62,0\r"), QByteArray("o546.075"));
-
-    QCOMPARE(exchange(*link, "F0,-43\r"), QByteArray("o"));
-    QVERIFY(pollUntilStopped(*link));
-    QCOMPARE(exchange(*link, "H0\r"), QByteArray("o21800"));
-    QCOMPARE(exchange(*link, "Z62,0\r"), QByteArray("o545.000"));
-
-    QCOMPARE(exchange(*link, "k0,0,150\r"), QByteArray("o"));
-    QVERIFY(pollUntilStopped(*link));
-    QCOMPARE(exchange(*link, "j0,0\r"), QByteArray("o250"));
-    QCOMPARE(exchange(*link, "j0,2\r"), QByteArray("o100"));
-
-    QCOMPARE(exchange(*link, "Z451,0,0,0,2\r"), QByteArray("o"));
-    QCOMPARE(exchange(*link, "E"), QByteArray("oq"));
-    QVERIFY(pollUntilStopped(*link));
-    QCOMPARE(exchange(*link, "Z452,0,0,0\r"), QByteArray("o2"));
 }
 
 void TestTriaxSim::framingAcrossWritesAndGaps()

@@ -29,12 +29,9 @@ QString PanelProcess::start(const QString &program, const QProcessEnvironment &e
 {
     stop();
     collected.clear();
-    {
-        QTcpServer probe;
-        if (!probe.listen(QHostAddress::LocalHost, 0))
-            return probe.errorString();
-        listenPort = probe.serverPort();
-    }
+    listenPort = freePort();
+    if (listenPort == 0)
+        return QStringLiteral("no free loopback port");
     QProcessEnvironment merged = QProcessEnvironment::systemEnvironment();
     merged.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     merged.insert(environment);
@@ -52,6 +49,12 @@ QString PanelProcess::start(const QString &program, const QProcessEnvironment &e
     if (!isRunning())
         return QStringLiteral("the program ended with exit code %1").arg(process.exitCode());
     return answers ? QString() : QStringLiteral("no status answer on %1").arg(address.toString());
+}
+
+quint16 PanelProcess::freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
 void PanelProcess::stop()

@@ -37,6 +37,8 @@ public:
     static QByteArray exchange(const QHostAddress &address, quint16 port, const QByteArray &request,
         int timeout, const QHostAddress &source = QHostAddress());
     static QByteArray post(const QByteArray &body);
+    // A loopback port that nothing listens on now, or 0.
+    static quint16 freePort();
     static const QByteArray statusCall;
     // The answer to statusCall from a program whose instrument is not ready.
     static bool isStatusAnswer(const QByteArray &answer);
