@@ -1,4 +1,5 @@
 #include "commandline.h"
+#include "listeningaddress.h"
 #include "panelsettings.h"
 #include "remoteaccess.h"
 #include "scpiserver.h"
@@ -28,8 +29,9 @@ int main(int argc, char *argv[])
     const RemoteAccess access = RemoteAccess::fromEnvironment();
     ServerXmlRPC remoteApi(&controller, commandLine.port, access);
     ScpiServer scpi(&controller, ScpiServer::portFromEnvironment(), access);
-    WidgetTriax triax(
-        &controller, remoteApi.listeningOn(), remoteApi.pageAddress(), scpi.listeningOn());
+    WidgetTriax triax(&controller, ListeningAddress::describe(remoteApi.listening()),
+        ListeningAddress::pageUrl(remoteApi.listening()),
+        ListeningAddress::describe(scpi.listening()));
     triax.restoreGeometry(settings.windowGeometry());
     triax.setVisible(true);
     const int status = app.exec();

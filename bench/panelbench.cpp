@@ -45,7 +45,7 @@ int main(int argc, char *argv[])
     const int port = argc > 1 ? QByteArray(argv[1]).toInt() : 8086;
     TriaxController controller(QStringLiteral("/nonexistent/tty"));
     ServerXmlRPC remoteApi(&controller, port);
-    WidgetTriax panel(&controller, remoteApi.listeningOn());
+    WidgetTriax panel(&controller, QString::number(remoteApi.serverPort()));
     panel.setVisible(true);
 
     QElapsedTimer clock;

@@ -39,19 +39,13 @@ ScpiServer::ScpiServer(
         QStringLiteral("SCPI: cannot listen on port %1: %2").arg(port).arg(listener.errorString()));
 }
 
-QString ScpiServer::listeningOn() const
+ListeningPort ScpiServer::listening() const
 {
     if (requestedPort == 0)
-        return QStringLiteral("off");
+        return {};
     if (!listener.isListening())
-        return QStringLiteral("port %1: %2").arg(requestedPort).arg(listener.errorString());
-    const QString port = QString::number(serverPort());
-    const QHostAddress address = listener.serverAddress();
-    if (address == QHostAddress::AnyIPv4)
-        return port;
-    if (address.protocol() == QAbstractSocket::IPv6Protocol)
-        return QStringLiteral("[%1]:%2").arg(address.toString(), port);
-    return QStringLiteral("%1:%2").arg(address.toString(), port);
+        return { quint16(requestedPort), QHostAddress(), 0, listener.errorString() };
+    return { quint16(requestedPort), listener.serverAddress(), serverPort(), QString() };
 }
 
 void ScpiServer::acceptConnections()

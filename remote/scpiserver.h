@@ -1,6 +1,7 @@
 #ifndef SCPISERVER_H
 #define SCPISERVER_H
 
+#include "listeningport.h"
 #include "remoteaccess.h"
 
 #include <QObject>
@@ -34,10 +35,8 @@ public:
 
     bool isListening() const { return listener.isListening(); }
     quint16 serverPort() const { return listener.serverPort(); }
-    // Where clients reach it, as the operator is told: the port alone when it listens on
-    // every interface, else the address and the port; "off"; or, when listening failed, the
-    // port asked for and why.
-    QString listeningOn() const;
+    // Where it listens, or why not; nothing for a server asked for no port.
+    ListeningPort listening() const;
 
 private:
     void acceptConnections();

@@ -13,7 +13,6 @@
 #include "triaxlimits.h"
 
 #include <QLocale>
-#include <QSysInfo>
 #include <QtDebug>
 
 #include <algorithm>
@@ -162,35 +161,11 @@ QHostAddress ServerXmlRPC::serverAddress() const
     return rpcServer->getServerAddress();
 }
 
-// With port 0 the system chooses one, and a port above 65535 wraps: clients
-// must be told which, and on which address when it is not every interface.
-QString ServerXmlRPC::listeningOn() const
-{
-    if (!rpcServer->isListening()) {
-        return QStringLiteral("port %1: %2")
-            .arg(static_cast<quint16>(requestedPort))
-            .arg(rpcServer->errorString());
-    }
-    const QString port = QString::number(serverPort());
-    const QHostAddress address = serverAddress();
-    if (address.isNull() || address == QHostAddress::AnyIPv4)
-        return port;
-    if (address.protocol() == QAbstractSocket::IPv6Protocol)
-        return QStringLiteral("[%1]:%2").arg(address.toString(), port);
-    return QStringLiteral("%1:%2").arg(address.toString(), port);
-}
-
-QString ServerXmlRPC::pageAddress() const
+ListeningPort ServerXmlRPC::listening() const
 {
     if (!rpcServer->isListening())
-        return QString();
-    const QHostAddress address = serverAddress();
-    QString host = address.toString();
-    if (address == QHostAddress::AnyIPv4)
-        host = QSysInfo::machineHostName();
-    else if (address.protocol() == QAbstractSocket::IPv6Protocol)
-        host = QStringLiteral("[%1]").arg(host);
-    return QStringLiteral("http://%1:%2/").arg(host).arg(serverPort());
+        return { quint16(requestedPort), QHostAddress(), 0, rpcServer->errorString() };
+    return { quint16(requestedPort), serverAddress(), serverPort(), QString() };
 }
 
 TriaxController::Requester ServerXmlRPC::caller(QLatin1String method, const QString &value) const

@@ -7,6 +7,7 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include "listeningport.h"
 #include "triaxcontroller.h"
 
 class KelpXmlRpcServer;
@@ -40,15 +41,8 @@ public:
     // Warnings about remote control, the server's own among them, go into
     // the controller's event log.
 
-    // Where clients reach it, as the operator is told: the port alone when it
-    // listens on every interface, else the address and the port. When
-    // listening failed, the port asked for and why, as in
-    // "port 8086: The bound address is already in use".
-    QString listeningOn() const;
-    // The address of the instrument's page, served on the same port, as a
-    // browser on another machine opens it: with this machine's host name when
-    // it listens on every interface. Empty when listening failed.
-    QString pageAddress() const;
+    // Where it listens, or why not; the instrument's page is served there too.
+    ListeningPort listening() const;
 
 private Q_SLOTS:
     int connect();

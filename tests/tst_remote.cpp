@@ -1,4 +1,5 @@
 #include "debuglog.h"
+#include "listeningaddress.h"
 #include "triaxcontroller.h"
 #include "triaxlimits.h"
 #include "triaxsimulator.h"
@@ -94,7 +95,7 @@ void TestRemote::start(const TriaxSimulator::Options &options)
     controller = std::make_unique<TriaxController>(simulator->devicePath());
     // Port 0: the system chooses a free port, and the operator is told which.
     remoteApi = std::make_unique<ServerXmlRPC>(controller.get(), 0);
-    const QString port = remoteApi->listeningOn();
+    const QString port = ListeningAddress::describe(remoteApi->listening());
     QVERIFY(port != QStringLiteral("0"));
     QCOMPARE(port, QString::number(remoteApi->serverPort()));
 
@@ -137,7 +138,7 @@ void TestRemote::sessionDrivesThePanel()
     options.exitSlit = 1400;
     start(options);
     // A remote request shows where the operator would have typed it.
-    WidgetTriax window(controller.get(), remoteApi->listeningOn());
+    WidgetTriax window(controller.get(), ListeningAddress::describe(remoteApi->listening()));
     QCOMPARE(call("status"), integer(0));
     QCOMPARE(call("checkConnection"), text("0"));
     QCOMPARE(call("getWavelength"), QJsonArray({ "float", 0.0 }));
@@ -305,7 +306,7 @@ void TestRemote::listeningPort()
     ServerXmlRPC remoteApi(&controller, taken);
     QCOMPARE(remoteApi.serverPort(), 0);
     // The window says why, though it came after.
-    WidgetTriax window(&controller, remoteApi.listeningOn());
+    WidgetTriax window(&controller, ListeningAddress::describe(remoteApi.listening()));
     const QString why = QStringLiteral("port %1: The bound address is already in use").arg(taken);
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lbPortValue"))->text(), why);
     const auto *log = window.findChild<QPlainTextEdit *>(QStringLiteral("teLog"));
@@ -319,7 +320,8 @@ void TestRemote::listeningPort()
     // 65536 wraps to 0, so the system chooses, and the operator is told its choice.
     const ServerXmlRPC wrapped(&controller, 65536);
     QVERIFY(wrapped.serverPort() != 0);
-    QCOMPARE(wrapped.listeningOn(), QString::number(wrapped.serverPort()));
+    QCOMPARE(
+        ListeningAddress::describe(wrapped.listening()), QString::number(wrapped.serverPort()));
 }
 
 QTEST_MAIN(TestRemote)
