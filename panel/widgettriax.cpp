@@ -1,5 +1,6 @@
 #include "widgettriax.h"
 
+#include "monopanelversion.h"
 #include "triaxlimits.h"
 #include "ui_triax.h"
 
@@ -40,6 +41,7 @@ WidgetTriax::WidgetTriax(TriaxController *controller, const QString &remoteContr
     ui->lbPortValue->setText(remoteControl);
     ui->lbPageValue->setText(pageAddress);
     ui->lbDeviceValue->setText(controller->devicePath());
+    ui->lbBuild->setText(QStringLiteral("build " MONOPANEL_VERSION));
     listDevices();
     ui->ckbVerbose->setChecked(controller->isVerbose());
     ui->leMotPos->setText(controller->positionText());
