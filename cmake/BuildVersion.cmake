@@ -13,8 +13,9 @@
 # fills in the commit, its time and its refs (export-subst, .gitattributes); the scripts that
 # copy the tree write the file whole, N included (scripts/bare-root.sh). Without N a snapshot
 # is <project version>+git<YYYYMMDD>~<commit>, which sorts after the snapshots of the days
-# before and, by the tilde, before the counted snapshots of its own day. A tree that knows nothing of its commit builds as <project version>~unknown, which
-# sorts before the release itself, so that any build that knows what it is upgrades it.
+# before and, by the tilde, before the counted snapshots of its own day. A tree that knows
+# nothing of its commit builds as <project version>~unknown, which sorts before the release
+# itself, so that any build that knows what it is upgrades it.
 #
 # Sets MONOPANEL_VERSION, MONOPANEL_RELEASE (true for a release), MONOPANEL_COMMIT (the full
 # hash, empty when unknown), MONOPANEL_COMMIT_NUMBER (N, or empty) and MONOPANEL_COMMIT_TIME
@@ -115,10 +116,11 @@ else()
     commit_timestamp(commit_date "%Y%m%d")
     string(SUBSTRING ${commit} 0 7 short_commit)
     if(commit_number)
-        set(MONOPANEL_VERSION "${PROJECT_VERSION}+git${commit_date}.${commit_number}.${short_commit}")
+        set(snapshot "git${commit_date}.${commit_number}.${short_commit}")
     else()
-        set(MONOPANEL_VERSION "${PROJECT_VERSION}+git${commit_date}~${short_commit}")
+        set(snapshot "git${commit_date}~${short_commit}")
     endif()
+    set(MONOPANEL_VERSION "${PROJECT_VERSION}+${snapshot}")
 endif()
 message(STATUS "monopanel ${MONOPANEL_VERSION}")
 
