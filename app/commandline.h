@@ -6,7 +6,8 @@
 
 // The serial device and the remote-control port, given in either order.
 // Nothing on the command line is ever rejected: what is not a number where a
-// number is looked for is taken as the device.
+// number is looked for is taken as the device. (--version has ended the
+// program before: Startup::printVersionIfAsked.)
 struct CommandLine
 {
     QString device = QStringLiteral("/dev/ttyS0");

@@ -12,6 +12,8 @@
 
 int main(int argc, char *argv[])
 {
+    if (Startup::printVersionIfAsked(argc, argv, "monopanel"))
+        return 0;
     Startup::chooseEventLoop();
     QApplication app(argc, argv);
     // The settings file is ~/.config/monopanel/monopanel.conf.

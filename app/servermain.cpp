@@ -13,6 +13,8 @@
 // methods and diagnostics.
 int main(int argc, char *argv[])
 {
+    if (Startup::printVersionIfAsked(argc, argv, "monopanel-server"))
+        return 0;
     Startup::chooseEventLoop();
     QCoreApplication app(argc, argv);
     Startup::showDiagnostics();

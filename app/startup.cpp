@@ -1,12 +1,27 @@
 #include "startup.h"
 
+#include "monopanelversion.h"
 #include "seriallog.h"
 
 #include <QByteArray>
 #include <QLoggingCategory>
 #include <QtGlobal>
 
+#include <cstdio>
+#include <cstring>
+
 namespace Startup {
+
+bool printVersionIfAsked(int argc, char *argv[], const char *program)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("%s %s\n", program, MONOPANEL_VERSION);
+            return true;
+        }
+    }
+    return false;
+}
 
 void chooseEventLoop()
 {

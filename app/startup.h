@@ -4,6 +4,11 @@
 // What both programs settle before and after their application object exists.
 namespace Startup {
 
+// Before anything else: with --version among the arguments, prints the program's name and
+// this build's version (MONOPANEL_VERSION) and answers true; the program then ends. The
+// window's program needs no display for it.
+bool printVersionIfAsked(int argc, char *argv[], const char *program);
+
 // Before the application object: the event loop to run on.
 void chooseEventLoop();
 // After it: the diagnostics that reach standard error: our categories' lines,

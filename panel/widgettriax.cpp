@@ -1,5 +1,6 @@
 #include "widgettriax.h"
 
+#include "monopanelversion.h"
 #include "triaxlimits.h"
 #include "ui_triax.h"
 #include "windowlog.h"
@@ -46,6 +47,7 @@ WidgetTriax::WidgetTriax(TriaxController *controller, const QString &remoteContr
     ui->lbScpi->setVisible(!scpi.isEmpty());
     ui->lbScpiValue->setVisible(!scpi.isEmpty());
     ui->lbDeviceValue->setText(controller->devicePath());
+    ui->lbBuild->setText(QStringLiteral("build " MONOPANEL_VERSION));
     listDevices();
     ui->ckbVerbose->setChecked(controller->isVerbose());
     ui->leMotPos->setText(controller->positionText());

@@ -57,11 +57,28 @@ make_bare_root() {
 }
 
 # Copies this tree's files (tracked, and new ones not ignored) to /root/monopanel in the bare
-# root, as a clone would have them.
+# root, as a clone would have them, and says in it which commit they are of.
 copy_tree_to_bare_root() {
     mkdir "$bare_root/root/monopanel"
     git ls-files -z --cached --others --exclude-standard |
         xargs -0 cp --parents -t "$bare_root/root/monopanel"
+    describe_commit HEAD >"$bare_root/root/monopanel/cmake/sourcecommit.txt"
+}
+
+# Puts the files of commit $1 into the new directory $2, as a source archive of it, and says
+# in it which commit they are of.
+export_commit() {
+    mkdir -p "$2"
+    git archive "$1" | tar -x -C "$2"
+    describe_commit "$1" >"$2/cmake/sourcecommit.txt"
+}
+
+# What a copy of the tree without git's history knows of commit $1, which its version comes
+# from (cmake/BuildVersion.cmake): as git archive writes it, and the commit's number.
+describe_commit() {
+    echo "# Written by scripts/bare-root.sh for a copy of the tree without git's history."
+    git log -1 --format='commit %H%ntime %ct%nrefs %D' "$1"
+    echo "number $(git rev-list --count "$1")"
 }
 
 # The processes running in the bare root.

@@ -1,3 +1,4 @@
+#include "monopanelversion.h"
 #include "simulatorcommandline.h"
 #include "triaxsimulator.h"
 
@@ -39,6 +40,7 @@ int main(int argc, char *argv[])
     const int terminationSignals = blockTerminationSignals();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("triaxsim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MONOPANEL_VERSION));
 
     const SimulatorCommandLine commandLine
         = SimulatorCommandLine::fromArguments(QCoreApplication::arguments());

@@ -89,6 +89,7 @@ SimulatorCommandLine SimulatorCommandLine::fromArguments(const QStringList &argu
                                          .arg(TriaxModel::stepsPerNanometre)
                                          .arg(TriaxModel::maxSlitWidth));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption stateOption(QStringLiteral("state"),
         QStringLiteral("State at start-up: running (the space is answered F), start (needs "
                        "O2000 and A) or autobaud (needs the byte 247, then as start); running "

@@ -1,11 +1,21 @@
+#include "monopanelversion.h"
+
 #include <QCoreApplication>
 
 #include <tango/tango.h>
 
+#include <cstring>
 #include <iostream>
 
 int main(int argc, char *argv[])
 {
+    // Before Tango reads the arguments: it knows no --version.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::cout << "monopanel-tango " MONOPANEL_VERSION << std::endl;
+            return 0;
+        }
+    }
     // Qt's event loop runs on the panel mirror's own thread; the main thread is Tango's.
     QCoreApplication application(argc, argv);
     try {
