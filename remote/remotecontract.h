@@ -30,6 +30,7 @@ inline constexpr QLatin1String getState("getState");
 inline constexpr QLatin1String getLimits("getLimits");
 inline constexpr QLatin1String waitReady("waitReady");
 inline constexpr QLatin1String getEvents("getEvents");
+inline constexpr QLatin1String getVersion("getVersion");
 } // namespace Method
 
 // The codes of waitReady's faults; the fault's text says why.

@@ -1,5 +1,6 @@
 #include "scpiconnection.h"
 
+#include "monopanelversion.h"
 #include "statename.h"
 #include "triaxlimits.h"
 

@@ -4,6 +4,7 @@
 #include "kelpDeferredResponse.h"
 #include "kelpFault.h"
 #include "kelpXmlRpcServer.h"
+#include "monopanelversion.h"
 #include "readywait.h"
 #include "remoteaccess.h"
 #include "remotecontract.h"
@@ -74,6 +75,7 @@ const RemoteMethod remoteMethods[] = {
     { Method::getEvents,
         "getEvents(afterId) returns the events after that id, each with its id, time, origin, "
         "text, kind and count, array" },
+    { Method::getVersion, "getVersion() returns the program's build, string" },
 };
 
 // A setter's verdict on the wire: a string also when it is empty, since a null one would
@@ -380,6 +382,11 @@ QVariantList ServerXmlRPC::__dir__()
             names.append(QString(method.name));
     }
     return names;
+}
+
+QString ServerXmlRPC::getVersion()
+{
+    return QStringLiteral(MONOPANEL_VERSION);
 }
 
 int ServerXmlRPC::getPosition()

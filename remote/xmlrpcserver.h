@@ -72,6 +72,8 @@ private Q_SLOTS:
     // The instrument's events after that id, oldest first, at most
     // MaxEventsPerCall of them; 0 for the oldest kept.
     QVariantList getEvents(int afterId);
+    // The build, as --version prints it: 0.2.0, or 0.2.0+git<date>.<number>.<commit>.
+    QString getVersion();
 
 private:
     // Who called, as the controller's log line names them, and what they asked.

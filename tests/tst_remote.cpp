@@ -193,15 +193,15 @@ void TestRemote::introspection()
              "waitReady(seconds) returns getState() once the instrument is ready, struct, or a "
              "fault saying why not\ngetEvents(afterId) returns the events after that id, each "
              "with its id, time, origin, text, kind and count, array\n"
-             "help() this info !\n"));
+             "getVersion() returns the program's build, string\nhelp() this info !\n"));
     const QJsonArray names { "connect", "close", "checkConnection", "status", "help",
         "getWavelength", "setWavelength", "moveRelative", "getInSlit", "setInSlit", "getOutSlit",
         "setOutSlit", "getGrating", "setGrating", "getPosition", "getState", "getLimits",
-        "waitReady", "getEvents" };
+        "waitReady", "getEvents", "getVersion" };
     QCOMPARE(call("__dir__"), QJsonArray({ "list", names }));
 
     const QJsonArray listed = call("system.listMethods").at(1).toArray();
-    QCOMPARE(listed.size(), 24);
+    QCOMPARE(listed.size(), 25);
     QVERIFY(listed.contains("__dir__") && listed.contains("system.multicall"));
     QCOMPARE(call("system.methodHelp", "'getGrating'"),
         text("getGrating() returns current grating, int"));

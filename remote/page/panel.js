@@ -375,6 +375,8 @@ function start() {
   $("connect").addEventListener("click", () => call("connect").catch((error) => showOffline(error.message)));
   $("close").addEventListener("click", () => call("close").catch((error) => showOffline(error.message)));
   loadLimits();
+  // Which build serves the page, for whoever reports a fault; the page works on without it.
+  call("getVersion").then((version) => setText($("version"), version), () => {});
   poll();
 }
 
