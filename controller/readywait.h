@@ -19,6 +19,10 @@ class ReadyWait : public QObject
     Q_OBJECT
 
 public:
+    // The longest a program may wait: the instrument's 90 s start and any motion fit in it many
+    // times over, and no forgotten wait holds a connection for good.
+    static constexpr int MaxSeconds = 600;
+
     enum class Outcome { Ready, Failed, TimedOut };
     Q_ENUM(Outcome)
 

@@ -36,25 +36,30 @@ QString spelled(int value, const QString &typed)
     return QString::number(value);
 }
 
+// " nm" after a number, nothing for a plain one.
+template<typename T>
+QString unitAfter(const TriaxLimit<T> &limit)
+{
+    return *limit.unit ? QLatin1Char(' ') + QLatin1String(limit.unit) : QString();
+}
+
 // Why a value is refused by its limit, empty when it is within.
 template<typename T>
 QString outOfRange(const TriaxLimit<T> &limit, T value)
 {
     if (limit.admits(value))
         return QString();
-    const QString unit = *limit.unit ? QLatin1Char(' ') + QLatin1String(limit.unit) : QString();
     return QStringLiteral("outside %1 to %2%3, %4")
         .arg(limit.minimum)
         .arg(limit.maximum)
-        .arg(unit, QLatin1String(limit.reason));
+        .arg(unitAfter(limit), QLatin1String(limit.reason));
 }
 
 // A request in the controller's words: "wavelength 546.07 nm".
 template<typename T>
 QString described(const char *name, const TriaxLimit<T> &limit, const QString &written)
 {
-    const QString unit = *limit.unit ? QLatin1Char(' ') + QLatin1String(limit.unit) : QString();
-    return QStringLiteral("%1 %2%3").arg(QLatin1String(name), written, unit);
+    return QStringLiteral("%1 %2%3").arg(QLatin1String(name), written, unitAfter(limit));
 }
 
 } // namespace

@@ -41,6 +41,13 @@ RemoteAccess RemoteAccess::fromEnvironment()
     return access;
 }
 
+QString RemoteAccess::addressText(const QHostAddress &address)
+{
+    bool isIpv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIpv4);
+    return isIpv4 ? QHostAddress(ipv4).toString() : address.toString();
+}
+
 bool RemoteAccess::admits(const QHostAddress &peer) const
 {
     if (!allowed)

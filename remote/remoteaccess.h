@@ -28,6 +28,9 @@ struct RemoteAccess
     // Whether a client at peer is admitted; an IPv4 client of a listener on both protocols
     // matches the IPv4 entries too.
     bool admits(const QHostAddress &peer) const;
+    // A client's address as the instrument's events name it: an IPv4 client of a listener on
+    // both protocols without its IPv6 dress.
+    static QString addressText(const QHostAddress &address);
 };
 
 #endif

@@ -1,6 +1,7 @@
 #include "scpiconnection.h"
 
 #include "monopanelversion.h"
+#include "remoteaccess.h"
 #include "statename.h"
 #include "triaxlimits.h"
 
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <type_traits>
 
 namespace {
 
@@ -23,15 +25,6 @@ const QString scpiVersion = QStringLiteral("1999.0");
 
 // *IDN?: maker, model, serial number (the instrument's is not read: 0) and version.
 const QString identity = QStringLiteral("monopanel,Triax,0," MONOPANEL_VERSION);
-
-// A client's address as people write it: an IPv4 client of a listener on both protocols
-// without its IPv6 dress.
-QString addressText(const QHostAddress &address)
-{
-    bool isIpv4 = false;
-    const quint32 ipv4 = address.toIPv4Address(&isIpv4);
-    return isIpv4 ? QHostAddress(ipv4).toString() : address.toString();
-}
 
 // A string as the standard writes one: in double quotes, each of its own doubled.
 QString quoted(QString text)
@@ -69,7 +62,10 @@ ScpiErrors::Error notTakenError(State state)
     return ScpiErrors::executionError;
 }
 
-double valueOf(const Command &command, const TriaxLimit<double> &limit)
+// MIN and MAX from the limit. A whole number is rounded to the nearest, as the standard has
+// instruments do; one past any int is past every limit too.
+template<typename T>
+T valueOf(const Command &command, const TriaxLimit<T> &limit)
 {
     switch (command.value) {
     case Value::Minimum:
@@ -80,23 +76,10 @@ double valueOf(const Command &command, const TriaxLimit<double> &limit)
     case Value::None:
         break;
     }
-    return command.number;
-}
-
-// A whole number rounded to the nearest, as the standard has instruments do; one past any
-// int is past every limit too.
-int valueOf(const Command &command, const TriaxLimit<int> &limit)
-{
-    switch (command.value) {
-    case Value::Minimum:
-        return limit.minimum;
-    case Value::Maximum:
-        return limit.maximum;
-    case Value::Number:
-    case Value::None:
-        break;
-    }
-    return int(std::clamp(std::round(command.number), double(INT_MIN), double(INT_MAX)));
+    if constexpr (std::is_integral_v<T>)
+        return T(std::clamp(std::round(command.number), double(INT_MIN), double(INT_MAX)));
+    else
+        return command.number;
 }
 
 } // namespace
@@ -105,7 +88,7 @@ ScpiConnection::ScpiConnection(QTcpSocket *socket, TriaxController *controller, 
     : QObject(parent)
     , socket(socket)
     , controller(controller)
-    , origin(addressText(socket->peerAddress()) + QStringLiteral(" (SCPI)"))
+    , origin(RemoteAccess::addressText(socket->peerAddress()) + QStringLiteral(" (SCPI)"))
 {
     socket->setParent(this);
     // While the client leaves its answers unread its lines are left unread too; Qt stops
@@ -382,7 +365,7 @@ void ScpiConnection::setMask(const Command &command, void (ScpiStatus::*set)(int
 
 void ScpiConnection::waitReady(bool answer)
 {
-    blockingWait = new ReadyWait(controller, MaxWaitSeconds * 1000, this);
+    blockingWait = new ReadyWait(controller, ReadyWait::MaxSeconds * 1000, this);
     connect(blockingWait, &ReadyWait::finished, this,
         [this, answer](ReadyWait::Outcome outcome, const QString &reason) {
             blockingWait->deleteLater();
@@ -399,7 +382,7 @@ void ScpiConnection::waitReady(bool answer)
 void ScpiConnection::waitForOperationComplete()
 {
     delete operationWait;
-    operationWait = new ReadyWait(controller, MaxWaitSeconds * 1000, this);
+    operationWait = new ReadyWait(controller, ReadyWait::MaxSeconds * 1000, this);
     connect(operationWait, &ReadyWait::finished, this,
         [this](ReadyWait::Outcome outcome, const QString &reason) {
             operationWait->deleteLater();
@@ -418,7 +401,7 @@ void ScpiConnection::judgeWait(ReadyWait::Outcome outcome, const QString &reason
         break;
     case ReadyWait::Outcome::TimedOut:
         status.push(ScpiErrors::executionError,
-            QStringLiteral("not ready within %1 s").arg(MaxWaitSeconds));
+            QStringLiteral("not ready within %1 s").arg(ReadyWait::MaxSeconds));
         break;
     }
 }
@@ -428,7 +411,7 @@ void ScpiConnection::refuseHttp()
     const QString line = QStringLiteral("SCPI: closed the connection from %1 without carrying "
                                         "out anything: its first line is an HTTP request, which "
                                         "a web page may have sent")
-                             .arg(addressText(socket->peerAddress()));
+                             .arg(RemoteAccess::addressText(socket->peerAddress()));
     socket->abort();
     deleteLater();
     emit warningLogged(line);

@@ -19,7 +19,7 @@ class QTcpSocket;
 // are; a refused request's verdict goes into the connection's error queue.
 //
 // *OPC? and *WAI wait, at no cost, until the instrument is ready with nothing queued or in
-// flight, or cannot get there by itself, or MaxWaitSeconds have passed; meanwhile the
+// flight, or cannot get there by itself, or ReadyWait::MaxSeconds have passed; meanwhile the
 // client's later commands wait behind them and other connections are served. A first line
 // that opens an HTTP request closes the connection before anything on it is carried out.
 // The connection deletes itself when its client hangs up.
@@ -33,9 +33,6 @@ public:
     // Commands that may wait behind *OPC? or *WAI; a line that would pass it is ignored, with
     // -363 "Input buffer overrun" in the queue.
     static constexpr int MaxQueuedCommands = 256;
-    // The longest *OPC? and *WAI wait, as the remote methods' waitReady: the instrument's
-    // 90 s start and any motion fit in it many times over.
-    static constexpr int MaxWaitSeconds = 600;
     // Answers the client has not read yet; past this, its further lines are read only once
     // it has.
     static constexpr qint64 MaxUnreadAnswers = 1024 * 1024;

@@ -31,9 +31,6 @@ namespace Key = RemoteContract::Key;
 namespace Limit = RemoteContract::Limit;
 namespace Accepts = RemoteContract::Accepts;
 
-// The longest a client may wait in waitReady: the instrument's 90 s start and any motion fit in
-// it many times over, and no forgotten wait holds a connection for good.
-constexpr int MaxWaitSeconds = 600;
 // A page that polls with its state call gets every event of a busy second in one answer, and no
 // answer grows large.
 constexpr int MaxEventsPerCall = 250;
@@ -88,15 +85,6 @@ QString verdictText(const QString &verdict)
 QVariant fault(int code, const QString &text)
 {
     return QVariant::fromValue(KelpFault(code, text));
-}
-
-// A client's address as people write it: an IPv4 client of a listener on both protocols
-// without its IPv6 dress.
-QString addressText(const QHostAddress &address)
-{
-    bool isIpv4 = false;
-    const quint32 ipv4 = address.toIPv4Address(&isIpv4);
-    return isIpv4 ? QHostAddress(ipv4).toString() : address.toString();
 }
 
 template<typename T>
@@ -172,7 +160,7 @@ ListeningPort ServerXmlRPC::listening() const
 
 TriaxController::Requester ServerXmlRPC::caller(QLatin1String method, const QString &value) const
 {
-    return { addressText(rpcServer->callerAddress()),
+    return { RemoteAccess::addressText(rpcServer->callerAddress()),
         value.isEmpty() ? QString(method) : QStringLiteral("%1 %2").arg(method, value) };
 }
 
@@ -275,9 +263,9 @@ QVariant ServerXmlRPC::waitReady(int seconds)
 QVariant ServerXmlRPC::waitReady(double seconds)
 {
     namespace Fault = RemoteContract::Fault;
-    if (!(seconds >= 0 && seconds <= MaxWaitSeconds)) {
+    if (!(seconds >= 0 && seconds <= ReadyWait::MaxSeconds)) {
         return fault(KelpFault::InvalidParameters,
-            QStringLiteral("waitReady waits 0 to %1 seconds").arg(MaxWaitSeconds));
+            QStringLiteral("waitReady waits 0 to %1 seconds").arg(ReadyWait::MaxSeconds));
     }
     switch (controller->settling()) {
     case TriaxController::Settling::Settled:

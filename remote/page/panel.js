@@ -226,10 +226,15 @@ function eventItem(event) {
   return item;
 }
 
+// What makes a repetition: the same kind, origin and text.
+function eventKey(event) {
+  return `${event.kind}\n${event.origin}\n${event.text}`;
+}
+
 function fillEvent(item, event) {
   const [time, origin, text, count] = item.querySelectorAll("time, .origin, .text, .count");
   item.dataset.kind = event.kind;
-  item.dataset.key = `${event.kind}\n${event.origin}\n${event.text}`;
+  item.dataset.key = eventKey(event);
   time.dateTime = event.time;
   setText(time, new Date(event.time).toLocaleTimeString());
   setText(origin, event.origin);
@@ -242,8 +247,7 @@ function showEvents(events) {
   const list = $("events");
   for (const event of events) {
     const newest = list.firstElementChild;
-    const key = `${event.kind}\n${event.origin}\n${event.text}`;
-    if (event.count > 1 && newest && newest.dataset.key === key) {
+    if (event.count > 1 && newest && newest.dataset.key === eventKey(event)) {
       fillEvent(newest, event);
     } else {
       const item = eventItem();
