@@ -1,6 +1,7 @@
 #include "monopanelversion.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 
 #include <tango/tango.h>
 
@@ -18,6 +19,9 @@ int main(int argc, char *argv[])
     }
     // Qt's event loop runs on the panel mirror's own thread; the main thread is Tango's.
     QCoreApplication application(argc, argv);
+    // The device's lines are debug lines, which some distributions switch off by default;
+    // QT_LOGGING_RULES still overrides this.
+    QLoggingCategory::setFilterRules(QStringLiteral("monopanel.*.debug=true"));
     try {
         Tango::Util *util = Tango::Util::init(argc, argv);
         util->server_init(false);

@@ -1,6 +1,7 @@
 #include "monochromator.h"
 
 #include "panelmirror.h"
+#include "tangolog.h"
 
 #include <QThread>
 #include <QUrl>
@@ -238,6 +239,8 @@ void Monochromator::startRequest(PanelRequest::Kind kind, double value)
 {
     const PanelRequest request { kind, value };
     const PanelVerdict verdict = mirror->request(request);
+    qCDebug(lcTango).noquote() << (verdict.taken ? request.describe() + QStringLiteral(" taken")
+                                                 : verdict.text);
     if (verdict.taken)
         return;
     Tango::Except::throw_exception(refusalReason(verdict), verdict.text.toStdString(),
@@ -281,6 +284,7 @@ void Monochromator::pushChanges()
             if (!last || last->state != now->state || last->status != now->status) {
                 set_state(tangoState(now->state));
                 set_status(now->status.toStdString());
+                qCDebug(lcTango).noquote() << now->status;
             }
             if (!last || last->state != now->state) {
                 push_change_event("State");
