@@ -24,9 +24,6 @@ public slots:
     int add(int a, int b) { return a + b; }
     double half(double value) { return value / 2; }
     int twice(int value) { return 2 * value; }
-    QString twice(const QString &value) { return value + value; }
-    void nothing() { }
-    QVariant refuse() { return QVariant::fromValue(KelpFault(4, "refused")); }
     int count() { return ++calls; }
     // Answers later, where it can.
     QString later()
@@ -73,6 +70,24 @@ QByteArray answer(const QVariant &result, bool close = true)
 QByteArray fault(int code, const char *text)
 {
     return answer(QVariant::fromValue(KelpFault(code, text)));
+}
+
+// A call that leaves the connection open, unless fields say otherwise.
+QByteArray keptCall(
+    const QString &method, const QByteArray &fields = {}, const QByteArray &version = "1.1")
+{
+    const QByteArray body = KelpCodec::prepareCall(method, {});
+    return "POST / HTTP/" + version + "\r\n" + fields
+        + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+// Connects client to port, appending what it receives to *received.
+bool connectClient(QTcpSocket *client, QByteArray *received, quint16 port)
+{
+    QObject::connect(client, &QTcpSocket::readyRead, client,
+        [client, received] { *received += client->readAll(); });
+    client->connectToHost(QHostAddress::LocalHost, port);
+    return client->waitForConnected(5000);
 }
 
 void row(const char *tag, const QList<QByteArray> &segments, const QByteArray &response)
@@ -124,8 +139,7 @@ void TestServer::init()
     server = std::make_unique<KelpXmlRpcServer>(QHostAddress::LocalHost, 0);
     // Short, so that requests that never complete are closed within the test.
     server->setRequestTimeout(500);
-    for (const char *name :
-        { "add", "half", "twice", "nothing", "refuse", "secret", "count", "later" })
+    for (const char *name : { "add", "half", "twice", "secret", "count", "later" })
         server->addMethod(name, &service, name);
     service.server = server.get();
     QVERIFY(server->isListening());
@@ -144,21 +158,14 @@ void TestServer::request_data()
     row("junk after body", { add + "x" }, notWellFormed);
     row("lone LF lines never end the header", { "POST / HTTP/1.1\nContent-Length: 4\n\n<a/>" }, {});
     row("incomplete body", { "POST / HTTP/1.1\r\nContent-Length: 99\r\n\r\n<a>" }, {});
-    row("UTF-8", { call("twice", { QString::fromUtf8("\xc3\xa9\xe2\x98\xba") }) },
-        answer(QString::fromUtf8("\xc3\xa9\xe2\x98\xba\xc3\xa9\xe2\x98\xba")));
     row("no methodName", { post("<anything><params/></anything>") },
         fault(-32600, "server error: invalid xml-rpc. not conforming to spec"));
     row("no params element", { post("<m><methodName>secret</methodName></m>") }, answer(42));
-    row("int for double", { call("half", { 3 }) }, invalidParameters);
     row("nil argument",
         { post("<m><methodName>half</methodName><params><param><value><nil/></value></param></"
                "params></m>") },
         invalidParameters);
-    row("overload int", { call("twice", { 3 }) }, answer(6));
-    row("overload string", { call("twice", { "ab" }) }, answer("abab"));
     row("eleven arguments", { call("add", QVariantList(11, 1)) }, invalidParameters);
-    row("no return value", { call("nothing") }, answer(QString("")));
-    row("fault from slot", { call("refuse") }, fault(4, "refused"));
     row("65 arrays deep", { post("<a>" + QByteArray("<value><array><data>").repeated(65)) },
         fault(-32600, "server error: invalid xml-rpc. values nested too deep"));
 }
@@ -197,15 +204,11 @@ void TestServer::keptConnections()
 {
     const QByteArray port = QByteArray::number(server->serverPort());
     const auto request = [](const QByteArray &fields, const QByteArray &version = "1.1") {
-        const QByteArray body = KelpCodec::prepareCall("count", {});
-        return "POST / HTTP/" + version + "\r\n" + fields
-            + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        return keptCall("count", fields, version);
     };
     QTcpSocket client;
     QByteArray received;
-    connect(&client, &QTcpSocket::readyRead, &client, [&] { received += client.readAll(); });
-    client.connectToHost(QHostAddress::LocalHost, server->serverPort());
-    QVERIFY(client.waitForConnected(5000));
+    QVERIFY(connectClient(&client, &received, server->serverPort()));
     // Two in one write are answered in order, and the connection stays for a third.
     client.write(request("Host: localhost:" + port
                      + "\r\nContent-Type: text/xml; charset=utf-8\r\n"
@@ -313,18 +316,11 @@ void TestServer::documents()
 // connection waits; a client that hangs up takes the response with it.
 void TestServer::deferredResponses()
 {
-    const auto kept = [](const QByteArray &method) {
-        const QByteArray body = KelpCodec::prepareCall(method, {});
-        return "POST / HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n"
-            + body;
-    };
     QTcpSocket client;
     QByteArray received;
-    connect(&client, &QTcpSocket::readyRead, &client, [&] { received += client.readAll(); });
-    client.connectToHost(QHostAddress::LocalHost, server->serverPort());
-    QVERIFY(client.waitForConnected(5000));
+    QVERIFY(connectClient(&client, &received, server->serverPort()));
     const int counted = service.calls;
-    client.write(kept("later") + kept("count"));
+    client.write(keptCall("later") + keptCall("count"));
     QTRY_VERIFY(service.pending);
     QCOMPARE(service.caller, QHostAddress(QHostAddress::LocalHost));
     QCOMPARE(exchange(server->serverPort(), { call("count") }), answer(counted + 1));
@@ -335,7 +331,7 @@ void TestServer::deferredResponses()
     QTRY_COMPARE(received, answer(QStringLiteral("done"), false) + answer(counted + 2, false));
     QTRY_VERIFY(!service.pending);
 
-    client.write(kept("later"));
+    client.write(keptCall("later"));
     QTRY_VERIFY(service.pending);
     client.abort();
     QTRY_VERIFY(!service.pending);
