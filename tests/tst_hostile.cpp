@@ -1,13 +1,10 @@
 #include "kelpXmlRpcServer.h"
 #include "panelprocess.h"
 
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTcpSocket>
-#include <QTemporaryFile>
 #include <QTest>
 #include <QTimer>
-#include <QUrl>
 
 #include <algorithm>
 #include <memory>
@@ -15,7 +12,7 @@
 
 // The real program, without an instrument, as a hostile client on the network meets it:
 // whatever one client sends, the server must answer or close it promptly, keep answering
-// everybody else, read no file on the client's behalf and keep its memory.
+// everybody else and keep its memory.
 class TestHostile : public QObject
 {
     Q_OBJECT
@@ -25,12 +22,8 @@ private slots:
     void cleanup();
     void cleanupTestCase();
 
-    void refusedRequests_data();
-    void refusedRequests();
     void endlessHeader();
     void incompleteBody();
-    void hostileDocuments_data();
-    void hostileDocuments();
     void idleConnections();
     void slowClient();
     void bufferedBodies();
@@ -38,15 +31,15 @@ private slots:
 private:
     // Sends request on a fresh connection and returns what the server wrote until it closed,
     // or what went wrong.
-    QByteArray exchange(const QByteArray &request, int timeout) const;
+    QByteArray exchange(const QByteArray &request) const;
+    // A client connected to the server, whose answers are appended to *received.
+    std::unique_ptr<QTcpSocket> connectClient(QByteArray *received) const;
     // A status call answered correctly within StatusBound; says why not when it fails.
     bool statusAnswers();
 
     PanelProcess server;
     quint16 port = 0;
     qint64 rssBefore = 0;
-    QTemporaryFile secret;
-    QByteArray marker;
 };
 
 namespace {
@@ -63,41 +56,19 @@ constexpr bool RssIsMeaningful = false;
 constexpr bool RssIsMeaningful = true;
 #endif
 
-int faultCode(const QByteArray &answer)
+bool closedWithin(const QTcpSocket &socket, int timeout)
 {
-    static const QRegularExpression code(
-        QStringLiteral("<name>faultCode</name>\\s*<value>\\s*<(?:int|i4)>(-?\\d+)<"));
-    const QRegularExpressionMatch match = code.match(QString::fromUtf8(answer));
-    return match.hasMatch() ? match.captured(1).toInt() : 0;
-}
-
-QByteArray nested(int depth)
-{
-    return "<?xml version=\"1.0\"?><methodCall><methodName>status</methodName><params><param>"
-        + QByteArray("<value><array><data>").repeated(depth)
-        + QByteArray("</data></array></value>").repeated(depth) + "</param></params></methodCall>";
-}
-
-QByteArray billionLaughs()
-{
-    QByteArray entities = "<!ENTITY lol0 \"lol\">";
-    for (int i = 1; i < 10; ++i)
-        entities += "<!ENTITY lol" + QByteArray::number(i) + " \""
-            + ("&lol" + QByteArray::number(i - 1) + ";").repeated(10) + "\">";
-    return "<?xml version=\"1.0\"?><!DOCTYPE methodCall [" + entities
-        + "]><methodCall><methodName>&lol9;</methodName></methodCall>";
+    return QTest::qWaitFor(
+        [&socket] { return socket.state() == QAbstractSocket::UnconnectedState; }, timeout);
 }
 
 } // namespace
 
 void TestHostile::initTestCase()
 {
-    QVERIFY(secret.open());
-    marker = "hostile-marker-" + QByteArray::number(QRandomGenerator::global()->generate64(), 16);
-    QVERIFY(secret.write(marker) == marker.size() && secret.flush());
-
-    const QString failure
-        = server.start(QStringLiteral(MONOPANEL_EXECUTABLE), QProcessEnvironment());
+    // Standard error is collected for the warnings of the connection cap.
+    const QString failure = server.start(QStringLiteral(MONOPANEL_EXECUTABLE),
+        QProcessEnvironment(), QHostAddress(QHostAddress::LocalHost), QProcess::SeparateChannels);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     port = server.port();
     rssBefore = server.rssKiloBytes();
@@ -119,14 +90,23 @@ void TestHostile::cleanupTestCase()
         "the server's memory grew by more than 64 MB");
 }
 
-QByteArray TestHostile::exchange(const QByteArray &request, int timeout) const
+QByteArray TestHostile::exchange(const QByteArray &request) const
 {
-    return PanelProcess::exchange(QHostAddress::LocalHost, port, request, timeout);
+    return PanelProcess::exchange(QHostAddress::LocalHost, port, request, StatusBound);
+}
+
+std::unique_ptr<QTcpSocket> TestHostile::connectClient(QByteArray *received) const
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    connect(socket.get(), &QTcpSocket::readyRead, socket.get(),
+        [socket = socket.get(), received] { *received += socket->readAll(); });
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    return socket;
 }
 
 bool TestHostile::statusAnswers()
 {
-    const QByteArray answer = exchange(PanelProcess::statusCall, StatusBound);
+    const QByteArray answer = exchange(PanelProcess::statusCall);
     if (PanelProcess::isStatusAnswer(answer))
         return true;
     qWarning("status call failed (server %s): %s", server.isRunning() ? "running" : "not running",
@@ -134,64 +114,24 @@ bool TestHostile::statusAnswers()
     return false;
 }
 
-void TestHostile::refusedRequests_data()
-{
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QByteArray>("status");
-    // Seeded, so that a failure can be reproduced byte for byte.
-    QRandomGenerator random(20240607);
-    QByteArray garbage(4096, '\0');
-    random.fillRange(reinterpret_cast<quint32 *>(garbage.data()), garbage.size() / 4);
-    garbage[100] = '\0';
-    garbage[101] = '\xff';
-    // The blank line completes the header, so the garbage is judged rather than waited on.
-    QTest::newRow("binary garbage") << garbage + "\r\n\r\n" << QByteArray("400");
-    QTest::newRow("PUT") << QByteArray("PUT / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
-                         << QByteArray("405");
-    QTest::newRow("1 MB header line")
-        << "POST / HTTP/1.1\r\nX-Long: " + QByteArray(1024 * 1024, 'a') + "\r\n\r\n"
-        << QByteArray("431");
-    const auto length = [](const QByteArray &value) {
-        return "POST / HTTP/1.1\r\nContent-Length: " + value + "\r\n\r\n<methodCall>";
-    };
-    QTest::newRow("length 10^12") << length("1000000000000") << QByteArray("413");
-    QTest::newRow("length just over the limit")
-        << length(QByteArray::number(KelpXmlRpcServer::MaxBodySize + 1)) << QByteArray("413");
-    QTest::newRow("length 2^63-1") << length("9223372036854775807") << QByteArray("400");
-    QTest::newRow("length 2^64") << length("18446744073709551616") << QByteArray("400");
-    QTest::newRow("negative length") << length("-1") << QByteArray("400");
-    QTest::newRow("non-numeric length") << length("lots") << QByteArray("400");
-    QTest::newRow("zero length") << length("0") << QByteArray("411");
-}
-
-void TestHostile::refusedRequests()
-{
-    QFETCH(QByteArray, request);
-    QFETCH(QByteArray, status);
-    const QByteArray answer = exchange(request, StatusBound);
-    QVERIFY2(answer.startsWith("HTTP/1.1 " + status + ' '), answer.left(200).constData());
-}
-
 void TestHostile::endlessHeader()
 {
-    QTcpSocket hostile;
     QByteArray received;
-    connect(&hostile, &QTcpSocket::readyRead, &hostile, [&] { received += hostile.readAll(); });
-    hostile.connectToHost(QHostAddress::LocalHost, port);
-    QVERIFY(hostile.waitForConnected(StatusBound));
+    const auto hostile = connectClient(&received);
+    QVERIFY(hostile->waitForConnected(StatusBound));
     QByteArray sent = "POST / HTTP/1.1\r\n";
-    hostile.write(sent);
+    hostile->write(sent);
     const QByteArray line = "X-Filler: " + QByteArray(1000, 'x') + "\r\n";
     // Each status call also runs the event loop that delivers the line just written.
     for (int i = 0;
-         i < 200 && received.isEmpty() && hostile.state() == QAbstractSocket::ConnectedState; ++i) {
-        hostile.write(line);
+         i < 200 && received.isEmpty() && hostile->state() == QAbstractSocket::ConnectedState;
+         ++i) {
+        hostile->write(line);
         sent += line;
         QVERIFY(statusAnswers());
     }
-    QVERIFY(QTest::qWaitFor(
-        [&hostile] { return hostile.state() == QAbstractSocket::UnconnectedState; }, StatusBound));
-    received += hostile.readAll();
+    QVERIFY(closedWithin(*hostile, StatusBound));
+    received += hostile->readAll();
     QVERIFY2(received.startsWith("HTTP/1.1 431 "), received.constData());
     // Cut off at the limit: neither before it nor long after.
     QVERIFY(sent.size() > KelpXmlRpcServer::MaxHeaderSize);
@@ -200,44 +140,15 @@ void TestHostile::endlessHeader()
 
 void TestHostile::incompleteBody()
 {
-    QTcpSocket hostile;
-    hostile.connectToHost(QHostAddress::LocalHost, port);
-    QVERIFY(hostile.waitForConnected(StatusBound));
-    hostile.write("POST / HTTP/1.1\r\nContent-Length: 1000\r\n\r\n<methodCal");
+    QByteArray received;
+    const auto hostile = connectClient(&received);
+    hostile->write("POST / HTTP/1.1\r\nContent-Length: 1000\r\n\r\n<methodCal");
     for (int i = 0; i < 3; ++i)
         QVERIFY(statusAnswers());
     // Still waiting for the rest; the request time-out is not waited for here.
-    QCOMPARE(hostile.state(), QAbstractSocket::ConnectedState);
-    QCOMPARE(hostile.bytesAvailable(), 0);
-    hostile.abort();
-}
-
-void TestHostile::hostileDocuments_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QList<int>>("faultCodes");
-    QTest::newRow("100000 nested arrays") << nested(100000) << QList<int> { -32600, -32700 };
-    QTest::newRow("billion laughs") << billionLaughs() << QList<int> { -32700 };
-    const QByteArray url = QUrl::fromLocalFile(secret.fileName()).toEncoded();
-    QTest::newRow("external entity")
-        << "<?xml version=\"1.0\"?><!DOCTYPE methodCall [<!ENTITY leak SYSTEM \"" + url
-            + "\">]><methodCall><methodName>&leak;</methodName></methodCall>"
-        << QList<int> { -32700 };
-    QTest::newRow("external parameter entity")
-        << "<?xml version=\"1.0\"?><!DOCTYPE methodCall [<!ENTITY % leak SYSTEM \"" + url
-            + "\">%leak;]><methodCall><methodName>status</methodName></methodCall>"
-        << QList<int> { -32700 };
-}
-
-void TestHostile::hostileDocuments()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(QList<int>, faultCodes);
-    const QByteArray answer = exchange(PanelProcess::post(body), StatusBound);
-    QVERIFY2(faultCodes.contains(faultCode(answer)), answer.left(2000).constData());
-    QVERIFY(!answer.contains(marker));
-    // Nothing expanded found its way into the answer either.
-    QVERIFY(answer.size() < 4096);
+    QCOMPARE(hostile->state(), QAbstractSocket::ConnectedState);
+    QVERIFY(received.isEmpty());
+    hostile->abort();
 }
 
 void TestHostile::idleConnections()
@@ -246,6 +157,7 @@ void TestHostile::idleConnections()
     // Batches stay below the listen backlog, so that no handshake waits for a retry.
     constexpr size_t Batch = 30;
     std::vector<std::unique_ptr<QTcpSocket>> idle;
+    QByteArray received;
     const auto settled = [&idle] {
         return std::none_of(idle.cbegin(), idle.cend(), [](const auto &socket) {
             return socket->state() == QAbstractSocket::HostLookupState
@@ -253,10 +165,8 @@ void TestHostile::idleConnections()
         });
     };
     while (idle.size() < Idle) {
-        for (size_t i = 0; i < Batch && idle.size() < Idle; ++i) {
-            idle.push_back(std::make_unique<QTcpSocket>());
-            idle.back()->connectToHost(QHostAddress::LocalHost, port);
-        }
+        for (size_t i = 0; i < Batch && idle.size() < Idle; ++i)
+            idle.push_back(connectClient(&received));
         QVERIFY(QTest::qWaitFor(settled, StatusBound));
         QVERIFY(statusAnswers());
     }
@@ -266,38 +176,36 @@ void TestHostile::idleConnections()
         }));
     };
     QTRY_VERIFY_WITH_TIMEOUT(closed() >= Idle - KelpXmlRpcServer::MaxConnections, 10000);
-    // The ones that waited longest went first.
+    // The ones that waited longest went first, and the operator is told.
     QCOMPARE(idle.front()->state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(idle.back()->state(), QAbstractSocket::ConnectedState);
-    QVERIFY(statusAnswers());
+    QVERIFY(received.isEmpty());
+    QVERIFY(server.standardError().contains("256 connections open: closing the one from"));
 }
 
 void TestHostile::slowClient()
 {
     // A status call is about 150 bytes; a tenth of a second each, the first 30 take 3 s.
     constexpr int SlowBytes = 30;
-    QTcpSocket slow;
     QByteArray received;
-    connect(&slow, &QTcpSocket::readyRead, &slow, [&] { received += slow.readAll(); });
-    slow.connectToHost(QHostAddress::LocalHost, port);
-    QVERIFY(slow.waitForConnected(StatusBound));
+    const auto slow = connectClient(&received);
+    QVERIFY(slow->waitForConnected(StatusBound));
     int sent = 0;
     QTimer drip;
     drip.setInterval(100);
-    connect(&drip, &QTimer::timeout, &slow, [&] {
-        slow.write(PanelProcess::statusCall.mid(sent++, 1));
+    connect(&drip, &QTimer::timeout, slow.get(), [&] {
+        slow->write(PanelProcess::statusCall.mid(sent++, 1));
         if (sent == SlowBytes)
             drip.stop();
     });
     drip.start();
     while (drip.isActive())
         QVERIFY(statusAnswers());
-    QCOMPARE(slow.state(), QAbstractSocket::ConnectedState);
+    QCOMPARE(slow->state(), QAbstractSocket::ConnectedState);
     QVERIFY(received.isEmpty());
-    slow.write(PanelProcess::statusCall.mid(SlowBytes));
-    QVERIFY(QTest::qWaitFor(
-        [&slow] { return slow.state() == QAbstractSocket::UnconnectedState; }, StatusBound));
-    QVERIFY2(PanelProcess::isStatusAnswer(received + slow.readAll()), received.constData());
+    slow->write(PanelProcess::statusCall.mid(SlowBytes));
+    QVERIFY(closedWithin(*slow, StatusBound));
+    QVERIFY2(PanelProcess::isStatusAnswer(received + slow->readAll()), received.constData());
 }
 
 void TestHostile::bufferedBodies()
@@ -310,15 +218,15 @@ void TestHostile::bufferedBodies()
     const QByteArray large = PanelProcess::post(call + QByteArray(Body - call.size(), ' '));
     const QByteArray header = large.first(large.indexOf("\r\n\r\n") + 4);
 
+    std::vector<QByteArray> answers(Fit);
     std::vector<std::unique_ptr<QTcpSocket>> sockets;
     for (int i = 0; i < Fit; ++i) {
-        sockets.push_back(std::make_unique<QTcpSocket>());
-        sockets.back()->connectToHost(QHostAddress::LocalHost, port);
+        sockets.push_back(connectClient(&answers[i]));
         sockets.back()->write(header);
         QVERIFY(sockets.back()->waitForBytesWritten(StatusBound));
     }
     QVERIFY(statusAnswers());
-    const QByteArray refused = exchange(header, StatusBound);
+    const QByteArray refused = exchange(header);
     QVERIFY2(refused.startsWith("HTTP/1.1 503 "), refused.constData());
     QVERIFY(statusAnswers());
     for (const auto &socket : sockets)
@@ -328,22 +236,12 @@ void TestHostile::bufferedBodies()
     QVERIFY(statusAnswers());
 
     const qint64 rssBeforeBurst = server.rssKiloBytes();
-    std::vector<QByteArray> answers(Fit);
     for (int i = 0; i < Fit; ++i) {
-        sockets.push_back(std::make_unique<QTcpSocket>());
-        QTcpSocket *socket = sockets.back().get();
-        connect(socket, &QTcpSocket::readyRead, socket,
-            [socket, &answer = answers[i]] { answer += socket->readAll(); });
-        socket->connectToHost(QHostAddress::LocalHost, port);
-        socket->write(large);
+        sockets.push_back(connectClient(&answers[i]));
+        sockets.back()->write(large);
     }
-    QVERIFY(QTest::qWaitFor(
-        [&sockets] {
-            return std::all_of(sockets.cbegin(), sockets.cend(), [](const auto &socket) {
-                return socket->state() == QAbstractSocket::UnconnectedState;
-            });
-        },
-        KelpXmlRpcServer::RequestTimeout));
+    for (const auto &socket : sockets)
+        QVERIFY(closedWithin(*socket, KelpXmlRpcServer::RequestTimeout));
     for (const QByteArray &answer : answers)
         QVERIFY2(PanelProcess::isStatusAnswer(answer), answer.left(200).constData());
     QVERIFY(statusAnswers());

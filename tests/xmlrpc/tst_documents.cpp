@@ -30,12 +30,6 @@ QVariant nestedList(int depth)
     return value;
 }
 
-void writeRow(
-    const char *tag, const QVariant &value, const QByteArray &xml, const char *message = "")
-{
-    QTest::newRow(tag) << value << xml << QString::fromLatin1(message);
-}
-
 // The document without its layout: each line's leading blanks and the line ends.
 QByteArray compact(const QByteArray &document)
 {
@@ -43,14 +37,6 @@ QByteArray compact(const QByteArray &document)
     for (const QByteArray &line : document.split('\n'))
         lines += line.trimmed();
     return lines;
-}
-
-// The call in a document as the DOM reads it, for comparison with the plain reader.
-bool domCall(const QByteArray &body, QString *method, QVariantList *args)
-{
-    QDomDocument document;
-    return KelpCodec::readDocument(body, &document) == KelpCodec::DocumentError::None
-        && KelpCodec::callFromDocument(document, method, args);
 }
 
 QByteArray call(const QByteArray &params)
@@ -69,10 +55,30 @@ bool sameBits(double a, double b)
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-void readRow(
-    const char *tag, const QByteArray &xml, const QVariant &value, const char *message = "")
+// Written out, so that NaN and invalid date-times compare too.
+QByteArray written(const QVariant &value)
 {
-    QTest::newRow(tag) << xml << value << QString::fromLatin1(message);
+    return KelpCodec::prepareResponse(value);
+}
+
+// The value that the plain reader reads from the call carrying xml, or "declined".
+QVariant plainValue(const QByteArray &xml)
+{
+    QString method;
+    QVariantList args;
+    return KelpPlainReader::readCall(call(arg(xml)), &method, &args) ? args.value(0) : "declined";
+}
+
+void typeRow(const char *tag, const QVariant &value, const QByteArray &xml,
+    const QVariant &readBack = {}, const char *message = "")
+{
+    QTest::newRow(tag) << value << xml << (readBack.isValid() ? readBack : value)
+                       << QString::fromLatin1(message);
+}
+
+void readRow(const char *tag, const QByteArray &xml, const QVariant &value, bool plain)
+{
+    QTest::newRow(tag) << xml << value << plain;
 }
 
 // faultString: null for a response, else the fault text or its beginning.
@@ -88,65 +94,80 @@ class TestDocuments : public QObject
 {
     Q_OBJECT
 private slots:
-    void writes_data();
-    void writes();
+    void roundTrip_data();
+    void roundTrip();
     void doublesReadBackExactly();
-    void fromXml_data();
-    void fromXml();
-    void plainReaderReadsAsTheDom_data();
-    void plainReaderReadsAsTheDom();
+    void reads_data();
+    void reads();
+    void plainReaderReadsCallsAsTheDom_data();
+    void plainReaderReadsCallsAsTheDom();
     void documents();
     void parseResponse_data();
     void parseResponse();
 };
 
-void TestDocuments::writes_data()
+void TestDocuments::roundTrip_data()
 {
     QTest::addColumn<QVariant>("value");
     QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<QVariant>("readBack");
     QTest::addColumn<QString>("message");
-    writeRow("true", true, "<boolean>1</boolean>");
-    writeRow("double as the instrument reports it", 1234.575, "<double>1234.575</double>");
-    writeRow("double of two decimals", 546.07, "<double>546.07</double>");
-    writeRow("whole double", 2.0, "<double>2</double>");
-    writeRow("large double without exponent", 1e21, "<double>1000000000000000000000</double>");
-    writeRow("small double without exponent", -1.5e-7, "<double>-0.00000015</double>");
-    writeRow("negative zero", -0.0, "<double>-0</double>");
-    writeRow("not a number", std::numeric_limits<double>::quiet_NaN(), "<double>nan</double>");
-    writeRow("minus infinity", -std::numeric_limits<double>::infinity(), "<double>-inf</double>");
-    writeRow("markup escaped", "a<&>]]>\r\"", "<string>a&lt;&amp;>]]&gt;&#xd;\"</string>");
-    writeRow("what XML cannot carry dropped",
+    typeRow("true", true, "<boolean>1</boolean>");
+    typeRow("double as the instrument reports it", 1234.575, "<double>1234.575</double>");
+    typeRow("whole double", 2.0, "<double>2</double>");
+    typeRow("large double without exponent", 1e21, "<double>1000000000000000000000</double>");
+    typeRow("small double without exponent", -1.5e-7, "<double>-0.00000015</double>");
+    typeRow("negative zero", -0.0, "<double>-0</double>");
+    typeRow("not a number", std::numeric_limits<double>::quiet_NaN(), "<double>nan</double>");
+    typeRow("minus infinity", -std::numeric_limits<double>::infinity(), "<double>-inf</double>");
+    typeRow("markup escaped", "a<&>]]>\r\"", "<string>a&lt;&amp;>]]&gt;&#xd;\"</string>");
+    typeRow("what XML cannot carry dropped",
         QString::fromUtf16(u"\x01]\xd834]\xfffe>\xd834\xdd1e\u00e9"),
-        "<string>]]&gt;\xf0\x9d\x84\x9e\xc3\xa9</string>");
-    writeRow("base64", QByteArray("\0\xff", 2), "<base64>AP8=</base64>");
-    writeRow("date-time", Moment, "<dateTime.iso8601>20261207T11:42:38</dateTime.iso8601>");
-    writeRow("struct in key order", QVariantMap { { "b", 1 }, { "a", 2 }, { "B", 3 } },
+        "<string>]]&gt;\xf0\x9d\x84\x9e\xc3\xa9</string>",
+        QString::fromUtf16(u"]]>\xd834\xdd1e\u00e9"));
+    typeRow("base64", QByteArray("\0\xff", 2), "<base64>AP8=</base64>");
+    typeRow("date-time", Moment, "<dateTime.iso8601>20261207T11:42:38</dateTime.iso8601>");
+    typeRow("struct in key order", QVariantMap { { "b", 1 }, { "a", 2 }, { "B", 3 } },
         "<struct><member><name>B</name><value><int>3</int></value></member>"
         "<member><name>a</name><value><int>2</int></value></member>"
         "<member><name>b</name><value><int>1</int></value></member></struct>");
-    writeRow("array drops unmarshalled item", QVariantList { 1, QStringList { "x" } },
-        "<array><data><value><int>1</int></value></data></array>",
+    typeRow("array drops unmarshalled item", QVariantList { 1, QStringList { "x" } },
+        "<array><data><value><int>1</int></value></data></array>", QVariantList { 1 },
         "Failed to marshal unknown variant type: QStringList");
-    writeRow("nothing left in array", QVariantList { QVariant() }, "<array><data/></array>",
-        "Failed to marshal unknown variant type: Invalid");
-    writeRow("null values inside",
+    typeRow("nothing left in array", QVariantList { QVariant() }, "<array><data/></array>",
+        QVariantList(), "Failed to marshal unknown variant type: Invalid");
+    typeRow("null values inside",
         QVariantList { QString(), QByteArray(), QDateTime(), QVariantMap { { "", QVariant() } } },
         "<array><data><value><string></string></value><value><base64></base64></value>"
         "<value><dateTime.iso8601></dateTime.iso8601></value><value><struct><member>"
         "<name></name></member></struct></value></data></array>",
-        "Failed to marshal unknown variant type: Invalid");
+        {}, "Failed to marshal unknown variant type: Invalid");
 }
 
-void TestDocuments::writes()
+// What the writer makes of each type, and that both readers read it back as it was.
+void TestDocuments::roundTrip()
 {
     QFETCH(QVariant, value);
     QFETCH(QByteArray, xml);
+    QFETCH(QVariant, readBack);
     QFETCH(QString, message);
     if (!message.isEmpty())
         QTest::ignoreMessage(QtDebugMsg, qPrintable(message));
-    QCOMPARE(compact(KelpCodec::prepareResponse(value)),
+    const QByteArray response = KelpCodec::prepareResponse(value);
+    QCOMPARE(compact(response),
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><methodResponse><params><param><value>" + xml
             + "</value></param></params></methodResponse>");
+    // Compared as written where they differ, so that NaN equals itself.
+    const auto compare = [&readBack](const QVariant &read) {
+        return read == readBack || written(read) == written(readBack);
+    };
+    QVERIFY(compare(KelpCodec::readResponse(response)));
+    // The plain reader takes all that is written but escaped or non-ASCII text and members
+    // without a value.
+    const bool isPlain
+        = !xml.contains('&') && !xml.contains('\xc3') && !xml.contains("</name></member>");
+    const QVariant plain = plainValue("<value>" + xml + "</value>");
+    QVERIFY(isPlain ? compare(plain) : plain == "declined");
 }
 
 // What goes out as a double must come back as the same double, through either reader: a
@@ -175,51 +196,83 @@ void TestDocuments::doublesReadBackExactly()
             sameBits(args.value(0).toDouble(), value), qPrintable(QString::number(value, 'g', 17)));
     }
 }
-void TestDocuments::fromXml_data()
+
+// What other writers send: the DOM reader reads it or refuses the document, and the plain
+// reader, where it takes the value at all, reads the same.
+void TestDocuments::reads_data()
 {
     QTest::addColumn<QByteArray>("xml");
     QTest::addColumn<QVariant>("value");
-    QTest::addColumn<QString>("message");
-    readRow("untyped text", "<value>abc</value>", "abc");
-    readRow("empty value", "<value/>", "");
-    readRow("blank string kept", "<value><string>  </string></value>", "  ");
-    readRow("layout blanks dropped", "<value>\n <int>5</int>\n</value>", 5);
-    readRow("I4 in any case", "<VALUE><I4>-5</I4></VALUE>", -5);
-    readRow("boolean TRUE", "<value><boolean>TRUE</boolean></value>", true);
-    readRow("base64", "<value><base64>AP8=\n</base64></value>", QByteArray("\0\xff", 2));
-    readRow("dateTime", "<value><dateTime.iso8601>20261207T11:42:38</dateTime.iso8601></value>",
-        Moment);
-    readRow("unknown type", "<value><Foo>1</Foo></value>", QVariant(),
-        "Cannot demarshal unknown type \"foo\"");
-    readRow("empty array", "<value><array>\n<data>\n</data></array></value>", QVariantList());
-    readRow("empty struct", "<value><struct>\n</struct></value>", QVariantMap());
+    QTest::addColumn<bool>("plain");
+    readRow("untyped text", "<value>abc</value>", "abc", true);
+    readRow("empty value", "<value/>", "", true);
+    readRow("blank untyped text kept", "<value>  </value>", "  ", true);
+    readRow("blank string kept", "<value><string>  </string></value>", "  ", true);
+    readRow("layout blanks dropped", "<value>\n <int>5</int>\n</value>", 5, true);
+    readRow("empty array", "<value><array>\n<data>\n</data></array></value>", QVariantList(), true);
+    readRow("empty struct", "<value><struct>\n</struct></value>", QVariantMap(), true);
     readRow("struct",
         "<value><struct><member><name>a</name><value>1</value></member><member><name>a</name>"
-        "<value>2</value></member><member><name> </name><Value>3</Value></member></struct></value>",
-        QVariantMap { { "a", "2" }, { " ", QVariant() } });
+        "<value>2</value></member><member><name> </name><value/></member></struct></value>",
+        QVariantMap { { "a", "2" }, { " ", "" } }, true);
+    readRow("i4 and datetime",
+        "<value><array><data><value><i4>12</i4></value><value><datetime>"
+        "20261207T11:42:38</datetime></value></data></array></value>",
+        QVariantList { 12, Moment }, true);
+    readRow("odd scalars",
+        "<value><array><data><value><boolean>TRUE</boolean></value><value><boolean>yes</boolean>"
+        "</value><value><int>9999999999</int></value><value><double>1e400</double></value>"
+        "<value><base64>%%</base64></value><value><base64>AP8=\n</base64></value>"
+        "<value><dateTime.iso8601>never</dateTime.iso8601></value></data></array></value>",
+        QVariantList { true, false, 0, std::numeric_limits<double>::infinity(), QByteArray(""),
+            QByteArray("\0\xff", 2), QDateTime() },
+        true);
+    QByteArray integers;
+    for (const char *text : { "0", "-0", "+5", "007", "-123456789", "999999999", "-2147483648",
+             "2147483648", " 12 ", "1e3", "-", "" })
+        integers += "<value><int>" + QByteArray(text) + "</int></value>";
+    readRow("integers", "<value><array><data>" + integers + "</data></array></value>",
+        QVariantList { 0, 0, 5, 7, -123456789, 999999999, -2147483647 - 1, 0, 12, 0, 0, 0 }, true);
+    readRow("64 arrays deep", nestedArrays(64), nestedList(64), true);
+
+    readRow("upper case", "<VALUE><I4>-5</I4></VALUE>", -5, false);
+    readRow("unknown type", "<value><Foo>1</Foo></value>", QVariant(), false);
+    readRow("nil", "<value><nil/></value>", QVariant(), false);
+    readRow("attribute", "<value type=\"int\">1</value>", "1", false);
+    readRow("reference", "<value>a&amp;b</value>", "a&b", false);
+    readRow("CDATA", "<value><![CDATA[x]]></value>", "x", false);
+    readRow("not ASCII", "<value>\xc2\xb5</value>", QString::fromUtf8("\xc2\xb5"), false);
+    readRow("text and type", "<value>x<int>5</int></value>", "x5", false);
     readRow("declared Latin-1",
         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><value>\xe9</value>",
-        QString::fromUtf8("\xc3\xa9"));
-    readRow("64 arrays deep", nestedArrays(64), nestedList(64));
-    readRow("65 arrays deep", nestedArrays(65), "refused");
-    readRow("DTD", "<!DOCTYPE value [<!ENTITY e \"x\">]><value>&e;</value>", "refused");
+        QString::fromUtf8("\xc3\xa9"), false);
+
+    readRow("mismatched", "<value><int>5</i4></value>", "refused", false);
+    readRow("zero byte", QByteArray("<value>\0</value>", 16), "refused", false);
+    readRow("65 arrays deep", nestedArrays(65), "refused", false);
+    readRow("100000 elements deep",
+        QByteArray("<a>").repeated(100000) + QByteArray("</a>").repeated(100000), "refused", false);
+    readRow("DTD", "<!DOCTYPE value [<!ENTITY e \"x\">]><value>&e;</value>", "refused", false);
+    readRow("external entity",
+        "<!DOCTYPE value [<!ENTITY e SYSTEM \"file:///etc/hostname\">]><value>&e;</value>",
+        "refused", false);
 }
 
-void TestDocuments::fromXml()
+void TestDocuments::reads()
 {
     QFETCH(QByteArray, xml);
     QFETCH(QVariant, value);
-    QFETCH(QString, message);
-    if (!message.isEmpty())
-        QTest::ignoreMessage(QtDebugMsg, qPrintable(message));
+    QFETCH(bool, plain);
+    if (QTest::currentDataTag() == QByteArrayView("unknown type"))
+        QTest::ignoreMessage(QtDebugMsg, "Cannot demarshal unknown type \"foo\"");
     QDomDocument document;
     const bool read = KelpCodec::readDocument(xml, &document) == KelpCodec::DocumentError::None;
-    const QVariant result = read ? KelpCodec::fromXml(document.documentElement()) : "refused";
-    QCOMPARE(result.typeId(), value.typeId());
-    QCOMPARE(result, value);
+    QCOMPARE(
+        written(read ? KelpCodec::fromXml(document.documentElement()) : "refused"), written(value));
+    QCOMPARE(written(plainValue(xml)), written(plain ? value : "declined"));
 }
 
-void TestDocuments::plainReaderReadsAsTheDom_data()
+void TestDocuments::plainReaderReadsCallsAsTheDom_data()
 {
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<bool>("plain");
@@ -228,59 +281,24 @@ void TestDocuments::plainReaderReadsAsTheDom_data()
         "<params>\n<param>\n<value><array><data>\n<value><int>5</int></value>\n"
         "<value><string>a b</string></value>\n</data></array></value>\n</param>\n"
         "</params>\n</methodCall>\n") << true;
-    QTest::newRow("our own call") << KelpCodec::prepareCall("m",
-        { 1, true, 2.5, "s", QByteArray("ab"), QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)),
-            QVariantMap { { "k", QVariantList() } } })
-                                  << true;
-    QTest::newRow("blanks") << call(arg("<value>  </value>")
-        + arg("<value><string> </string></value>") + arg("<value>\n <int> 7 </int>\n</value>")
-        + arg("<value><int>  </int></value>")
-        + arg("<value><struct><member><name> a </name><value/></member>"
-              "</struct></value>"))
-                            << true;
-    QTest::newRow("empty forms") << call(arg("<value/>")
-        + arg("<value><array><data/></array></value>") + arg("<value><struct/></value>")
-        + arg("<value></value>")) << true;
-    QTest::newRow("odd scalars") << call(arg("<value><i4>12</i4></value>")
-        + arg("<value><boolean>TRUE</boolean></value>")
-        + arg("<value><boolean>yes</boolean></value>") + arg("<value><int>9999999999</int></value>")
-        + arg("<value><double>1e400</double></value>") + arg("<value><base64>%%</base64></value>")
-        + arg("<value><dateTime.iso8601>never</dateTime.iso8601></value>"))
-                                 << true;
-    QByteArray integers;
-    for (const char *text : { "0", "-0", "+5", "007", "-123456789", "999999999", "-2147483648",
-             "2147483648", " 12", "1e3", "-", "" })
-        integers += arg("<value><int>" + QByteArray(text) + "</int></value>");
-    QTest::newRow("integers") << call(integers) << true;
     QTest::newRow("no params") << QByteArray("<methodCall><methodName>m</methodName></methodCall>")
                                << true;
     QTest::newRow("utf-8 named") << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>"
                                                "<methodCall><methodName>m</methodName><params/>"
                                                "</methodCall>")
                                  << true;
-    QTest::newRow("attribute") << call(arg("<value type=\"int\">1</value>")) << false;
     QTest::newRow("comment") << call("<!-- c -->" + arg("<value>1</value>")) << false;
-    QTest::newRow("reference") << call(arg("<value>a&amp;b</value>")) << false;
-    QTest::newRow("CDATA") << call(arg("<value><![CDATA[x]]></value>")) << false;
-    QTest::newRow("upper case") << call(arg("<VALUE>1</VALUE>")) << false;
-    QTest::newRow("nil") << call(arg("<value><nil/></value>")) << false;
     QTest::newRow("carriage return") << call("\r\n" + arg("<value>1</value>")) << false;
-    QTest::newRow("not ASCII") << call(arg("<value>\xc2\xb5</value>")) << false;
     QTest::newRow("other encoding")
         << QByteArray("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><methodCall>"
                       "<methodName>m</methodName></methodCall>")
         << false;
-    QTest::newRow("mismatched") << call(arg("<value><int>5</i4></value>")) << false;
-    QTest::newRow("text and type") << call(arg("<value>x<int>5</int></value>")) << false;
     QTest::newRow("blank name") << QByteArray("<methodCall><methodName> </methodName></methodCall>")
                                 << false;
     QTest::newRow("trailing bytes") << call(arg("<value>1</value>")) + "x" << false;
-    QTest::newRow("too deep") << call(arg(QByteArray("<value><array><data>").repeated(65)
-        + QByteArray("</data></array></value>").repeated(65)))
-                              << false;
 }
 
-void TestDocuments::plainReaderReadsAsTheDom()
+void TestDocuments::plainReaderReadsCallsAsTheDom()
 {
     QFETCH(QByteArray, body);
     QFETCH(bool, plain);
@@ -289,12 +307,13 @@ void TestDocuments::plainReaderReadsAsTheDom()
     QCOMPARE(KelpPlainReader::readCall(body, &method, &args), plain);
     if (!plain)
         return;
+    QDomDocument document;
     QString domMethod;
     QVariantList domArgs;
-    QVERIFY(domCall(body, &domMethod, &domArgs));
+    QVERIFY(KelpCodec::readDocument(body, &document) == KelpCodec::DocumentError::None
+        && KelpCodec::callFromDocument(document, &domMethod, &domArgs));
     QCOMPARE(method, domMethod);
-    // Written out, so that NaN and invalid date-times compare too.
-    QCOMPARE(KelpCodec::prepareResponse(args), KelpCodec::prepareResponse(domArgs));
+    QCOMPARE(written(args), written(domArgs));
 }
 
 void TestDocuments::documents()
@@ -303,10 +322,6 @@ void TestDocuments::documents()
     const QByteArray noResult = declaration + "<methodResponse>\n <params/>\n</methodResponse>\n";
     QCOMPARE(KelpCodec::prepareCall("m", {}),
         declaration + "<methodCall>\n <methodName>m</methodName>\n <params/>\n</methodCall>\n");
-    QCOMPARE(compact(KelpCodec::prepareCall("m", { 5, "ab" })),
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><methodCall><methodName>m</methodName><params>"
-        "<param><value><int>5</int></value></param><param><value><string>ab</string></value>"
-        "</param></params></methodCall>");
     QCOMPARE(KelpCodec::prepareResponse(QVariant()), noResult);
     QCOMPARE(KelpCodec::prepareResponse(QString()), noResult);
     // Year 0 does not exist: an invalid moment that is not a null one.
@@ -314,30 +329,15 @@ void TestDocuments::documents()
     QVERIFY(!yearZero.isNull() && !yearZero.isValid());
     QCOMPARE(KelpCodec::prepareResponse(yearZero), noResult);
     QVERIFY(KelpCodec::prepareResponse(QString("")).contains("<string></string>"));
-    const QByteArray fault = declaration + R"(<methodResponse>
- <fault>
-  <value>
-   <struct>
-    <member>
-     <name>faultCode</name>
-     <value>
-      <int>-32602</int>
-     </value>
-    </member>
-    <member>
-     <name>faultString</name>
-     <value>
-      <string>server error: invalid method parameters</string>
-     </value>
-    </member>
-   </struct>
-  </value>
- </fault>
-</methodResponse>
-)";
-    QCOMPARE(KelpCodec::prepareFault(KelpFault::invalidParameters()), fault);
+    const QByteArray fault = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><methodResponse><fault>"
+                             "<value><struct><member><name>faultCode</name><value><int>-32602</int>"
+                             "</value></member><member><name>faultString</name><value><string>"
+                             "server error: invalid method parameters</string></value></member>"
+                             "</struct></value></fault></methodResponse>";
+    QCOMPARE(compact(KelpCodec::prepareFault(KelpFault::invalidParameters())), fault);
     QCOMPARE(
-        KelpCodec::prepareResponse(QVariant::fromValue(KelpFault::invalidParameters())), fault);
+        compact(KelpCodec::prepareResponse(QVariant::fromValue(KelpFault::invalidParameters()))),
+        fault);
 }
 
 void TestDocuments::parseResponse_data()

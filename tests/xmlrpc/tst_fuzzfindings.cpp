@@ -20,12 +20,10 @@ private slots:
     void callIsAnsweredWithResponseDocument();
 };
 
-namespace {
-
-void addInputRows(const QString &target)
+void TestFuzzFindings::callIsAnsweredWithResponseDocument_data()
 {
     QTest::addColumn<QByteArray>("input");
-    const QDir directory(QStringLiteral(FUZZ_REGRESSIONS_DIR "/") + target);
+    const QDir directory(QStringLiteral(FUZZ_REGRESSIONS_DIR "/fuzz_call"));
     const QStringList names = directory.entryList(QDir::Files, QDir::Name);
     QVERIFY2(!names.isEmpty(), qPrintable(directory.path()));
     for (const QString &name : names) {
@@ -33,13 +31,6 @@ void addInputRows(const QString &target)
         QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
         QTest::newRow(qPrintable(name)) << file.readAll();
     }
-}
-
-} // namespace
-
-void TestFuzzFindings::callIsAnsweredWithResponseDocument_data()
-{
-    addInputRows(QStringLiteral("fuzz_call"));
 }
 
 // The input is the body of a call to the probe's methods; whatever it holds, and whatever the

@@ -74,6 +74,8 @@ void TestRequestPolicy::judge_data()
         Route::Refuse, badRequest, {}, "Invalid Header");
     row("length with sign", "POST / HTTP/1.1\r\nContent-Length: +1\r\n", Route::Refuse, badRequest,
         {}, "Invalid Header");
+    row("length of 19 digits", "POST / HTTP/1.1\r\nContent-Length: 9223372036854775807\r\n",
+        Route::Refuse, badRequest, {}, "Invalid Header");
     row("GET with a body", "GET / HTTP/1.1\r\nContent-Length: 3\r\n", Route::Refuse, badRequest);
     row("lower-case post", "post / HTTP/1.1\r\nContent-Length: 5\r\n", Route::Refuse,
         "405 Method Not Allowed", {}, "No Post!");

@@ -24,9 +24,6 @@ public slots:
     int add(int a, int b) { return a + b; }
     double half(double value) { return value / 2; }
     int twice(int value) { return 2 * value; }
-    QString twice(const QString &value) { return value + value; }
-    void nothing() { }
-    QVariant refuse() { return QVariant::fromValue(KelpFault(4, "refused")); }
     int count() { return ++calls; }
     // Answers later, where it can.
     QString later()
@@ -75,10 +72,22 @@ QByteArray fault(int code, const char *text)
     return answer(QVariant::fromValue(KelpFault(code, text)));
 }
 
-QByteArray refusal(const QByteArray &status, const QByteArray &extraFields = {})
+// A call that leaves the connection open, unless fields say otherwise.
+QByteArray keptCall(
+    const QString &method, const QByteArray &fields = {}, const QByteArray &version = "1.1")
 {
-    return "HTTP/1.1 " + status + "\r\nServer: KelpXmlRpc/0.1\r\n" + extraFields
-        + "Content-Length: 0\r\nConnection: close\r\n\r\n";
+    const QByteArray body = KelpCodec::prepareCall(method, {});
+    return "POST / HTTP/" + version + "\r\n" + fields
+        + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+// Connects client to port, appending what it receives to *received.
+bool connectClient(QTcpSocket *client, QByteArray *received, quint16 port)
+{
+    QObject::connect(client, &QTcpSocket::readyRead, client,
+        [client, received] { *received += client->readAll(); });
+    client->connectToHost(QHostAddress::LocalHost, port);
+    return client->waitForConnected(5000);
 }
 
 void row(const char *tag, const QList<QByteArray> &segments, const QByteArray &response)
@@ -87,12 +96,10 @@ void row(const char *tag, const QList<QByteArray> &segments, const QByteArray &r
 }
 
 // Sends the segments one by one and returns all that the server wrote before it closed.
-QByteArray exchange(quint16 port, const QList<QByteArray> &segments, const QHostAddress &from = {})
+QByteArray exchange(quint16 port, const QList<QByteArray> &segments)
 {
     QTcpSocket socket;
     QSignalSpy closed(&socket, &QTcpSocket::disconnected);
-    if (!from.isNull())
-        socket.bind(from);
     socket.connectToHost(QHostAddress::LocalHost, port);
     if (!socket.waitForConnected(5000))
         return "not connected";
@@ -118,8 +125,6 @@ private slots:
     void request();
     void registry();
     void listening();
-    void accessList();
-    void connectionCap();
     void keptConnections();
     void documents();
     void deferredResponses();
@@ -134,8 +139,7 @@ void TestServer::init()
     server = std::make_unique<KelpXmlRpcServer>(QHostAddress::LocalHost, 0);
     // Short, so that requests that never complete are closed within the test.
     server->setRequestTimeout(500);
-    for (const char *name :
-        { "add", "half", "twice", "nothing", "refuse", "secret", "count", "later" })
+    for (const char *name : { "add", "half", "twice", "secret", "count", "later" })
         server->addMethod(name, &service, name);
     service.server = server.get();
     QVERIFY(server->isListening());
@@ -148,39 +152,22 @@ void TestServer::request_data()
     const QByteArray add = call("add", { 2, 3 });
     const QByteArray notWellFormed = fault(-32700, "parse error: not well formed");
     const QByteArray invalidParameters = fault(-32602, "server error: invalid method parameters");
-    const QByteArray tooDeep
-        = fault(-32600, "server error: invalid xml-rpc. values nested too deep");
     row("call", { add }, answer(5));
     row("segments", { add.left(3), add.mid(3, 30), add.mid(33, 90), add.mid(123) }, answer(5));
     row("blanks after body", { add + "\r\n " }, answer(5));
     row("junk after body", { add + "x" }, notWellFormed);
     row("lone LF lines never end the header", { "POST / HTTP/1.1\nContent-Length: 4\n\n<a/>" }, {});
     row("incomplete body", { "POST / HTTP/1.1\r\nContent-Length: 99\r\n\r\n<a>" }, {});
-    row("header too large", { "POST / HTTP/1.1\r\nX: " + QByteArray(64 * 1024, 'a') },
-        refusal("431 Request Header Fields Too Large"));
-    row("UTF-8", { call("twice", { QString::fromUtf8("\xc3\xa9\xe2\x98\xba") }) },
-        answer(QString::fromUtf8("\xc3\xa9\xe2\x98\xba\xc3\xa9\xe2\x98\xba")));
-    row("zero byte", { post(QByteArray("<methodCall>\0</methodCall>", 26)) }, notWellFormed);
-    row("DTD", { post("<!DOCTYPE m [<!ENTITY e \"secret\">]><m><methodName>&e;</methodName></m>") },
-        notWellFormed);
     row("no methodName", { post("<anything><params/></anything>") },
         fault(-32600, "server error: invalid xml-rpc. not conforming to spec"));
     row("no params element", { post("<m><methodName>secret</methodName></m>") }, answer(42));
-    row("int for double", { call("half", { 3 }) }, invalidParameters);
     row("nil argument",
         { post("<m><methodName>half</methodName><params><param><value><nil/></value></param></"
                "params></m>") },
         invalidParameters);
-    row("overload int", { call("twice", { 3 }) }, answer(6));
-    row("overload string", { call("twice", { "ab" }) }, answer("abab"));
     row("eleven arguments", { call("add", QVariantList(11, 1)) }, invalidParameters);
-    row("no return value", { call("nothing") }, answer(QString("")));
-    row("fault from slot", { call("refuse") }, fault(4, "refused"));
     row("65 arrays deep", { post("<a>" + QByteArray("<value><array><data>").repeated(65)) },
-        tooDeep);
-    row("100000 elements deep",
-        { post(QByteArray("<a>").repeated(100000) + QByteArray("</a>").repeated(100000)) },
-        tooDeep);
+        fault(-32600, "server error: invalid xml-rpc. values nested too deep"));
 }
 
 void TestServer::request()
@@ -213,56 +200,15 @@ void TestServer::listening()
     QVERIFY(!second.errorString().isEmpty());
 }
 
-void TestServer::accessList()
-{
-    QList<QHostAddress> allowed { QHostAddress(QHostAddress::LocalHost) };
-    KelpXmlRpcServer guarded(QHostAddress::LocalHost, 0, &allowed);
-    guarded.addMethod("secret", &service, "secret");
-    const QHostAddress other(QStringLiteral("127.0.0.2"));
-    QTest::ignoreMessage(QtWarningMsg, "Rejected connection attempt from \"127.0.0.2\"");
-    QCOMPARE(exchange(guarded.serverPort(), { call("secret") }, other), QByteArray());
-    QVERIFY(guarded.findChildren<KelpXmlRpcServerConnection *>().isEmpty());
-    QCOMPARE(exchange(guarded.serverPort(), { call("secret") }), answer(42));
-    allowed.clear();
-    QCOMPARE(exchange(guarded.serverPort(), { call("secret") }, other), answer(42));
-}
-
-void TestServer::connectionCap()
-{
-    server->setRequestTimeout(KelpXmlRpcServer::RequestTimeout);
-    std::vector<std::unique_ptr<QTcpSocket>> idle;
-    const auto open
-        = [this] { return server->findChildren<KelpXmlRpcServerConnection *>().size(); };
-    // The first on its own, so that it is known to be the oldest; the rest in batches, so that
-    // the listen queue never overflows while the server is not accepting.
-    while (idle.size() < size_t(KelpXmlRpcServer::MaxConnections)) {
-        const size_t batch = idle.empty() ? 1 : 51;
-        for (size_t i = 0; i < batch; ++i) {
-            idle.push_back(std::make_unique<QTcpSocket>());
-            idle.back()->connectToHost(QHostAddress::LocalHost, server->serverPort());
-        }
-        QTRY_COMPARE(open(), qsizetype(idle.size()));
-    }
-    QTest::ignoreMessage(QtWarningMsg,
-        QRegularExpression("^256 connections open: closing the one from \"127.0.0.1\""));
-    QCOMPARE(exchange(server->serverPort(), { call("secret") }), answer(42));
-    QTRY_COMPARE(idle.front()->state(), QAbstractSocket::UnconnectedState);
-    QCOMPARE(idle.back()->state(), QAbstractSocket::ConnectedState);
-}
-
 void TestServer::keptConnections()
 {
     const QByteArray port = QByteArray::number(server->serverPort());
     const auto request = [](const QByteArray &fields, const QByteArray &version = "1.1") {
-        const QByteArray body = KelpCodec::prepareCall("count", {});
-        return "POST / HTTP/" + version + "\r\n" + fields
-            + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        return keptCall("count", fields, version);
     };
     QTcpSocket client;
     QByteArray received;
-    connect(&client, &QTcpSocket::readyRead, &client, [&] { received += client.readAll(); });
-    client.connectToHost(QHostAddress::LocalHost, server->serverPort());
-    QVERIFY(client.waitForConnected(5000));
+    QVERIFY(connectClient(&client, &received, server->serverPort()));
     // Two in one write are answered in order, and the connection stays for a third.
     client.write(request("Host: localhost:" + port
                      + "\r\nContent-Type: text/xml; charset=utf-8\r\n"
@@ -284,7 +230,7 @@ void TestServer::keptConnections()
             + kept.mid(kept.indexOf("\r\n\r\n")));
 
     // What a browser sends from another site's page: refused once its body has been read, with
-    // nothing called.
+    // the policy's reason, nothing called and the connection closed.
     const QByteArray foreignHost = "Host: Evil.example:" + port + "\r\n";
     const QByteArray told = "Host \"Evil.example\" is not a name of this machine; add it to "
                             "MONOPANEL_HOSTS to accept calls addressed to it";
@@ -353,12 +299,11 @@ void TestServer::documents()
     QCOMPARE(exchange(port, { get("HEAD", "/") }), header + "\r\n");
     QVERIFY(exchange(port, { get("GET", "/", "If-None-Match: " + etag + "\r\n") })
                 .startsWith("HTTP/1.1 304 Not Modified\r\n"));
-    QCOMPARE(exchange(port, { get("GET", "/panel.js") }), refusal("404 Not Found"));
+    QCOMPARE(exchange(port, { get("GET", "/panel.js") }),
+        "HTTP/1.1 404 Not Found\r\nServer: KelpXmlRpc/0.1\r\nContent-Length: 0\r\n"
+        "Connection: close\r\n\r\n");
     QVERIFY(exchange(port, { get("HEAD", "/script/panel.js") })
                 .contains("\r\nContent-Type: text/javascript; charset=utf-8\r\n"));
-    QTest::ignoreMessage(QtDebugMsg, "No Post!");
-    QCOMPARE(exchange(port, { get("OPTIONS", "/") }),
-        refusal("405 Method Not Allowed", "Allow: GET, HEAD, POST\r\n"));
 
     // A browser loads the page and calls on the same kept connection.
     const QByteArray both
@@ -371,18 +316,11 @@ void TestServer::documents()
 // connection waits; a client that hangs up takes the response with it.
 void TestServer::deferredResponses()
 {
-    const auto kept = [](const QByteArray &method) {
-        const QByteArray body = KelpCodec::prepareCall(method, {});
-        return "POST / HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n"
-            + body;
-    };
     QTcpSocket client;
     QByteArray received;
-    connect(&client, &QTcpSocket::readyRead, &client, [&] { received += client.readAll(); });
-    client.connectToHost(QHostAddress::LocalHost, server->serverPort());
-    QVERIFY(client.waitForConnected(5000));
+    QVERIFY(connectClient(&client, &received, server->serverPort()));
     const int counted = service.calls;
-    client.write(kept("later") + kept("count"));
+    client.write(keptCall("later") + keptCall("count"));
     QTRY_VERIFY(service.pending);
     QCOMPARE(service.caller, QHostAddress(QHostAddress::LocalHost));
     QCOMPARE(exchange(server->serverPort(), { call("count") }), answer(counted + 1));
@@ -393,7 +331,7 @@ void TestServer::deferredResponses()
     QTRY_COMPARE(received, answer(QStringLiteral("done"), false) + answer(counted + 2, false));
     QTRY_VERIFY(!service.pending);
 
-    client.write(kept("later"));
+    client.write(keptCall("later"));
     QTRY_VERIFY(service.pending);
     client.abort();
     QTRY_VERIFY(!service.pending);
