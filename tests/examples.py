@@ -106,8 +106,7 @@ run("remote-session", ["--port", str(port)],
 run("move.py", [url], [r"^550\.0 22000$"])
 run("move.py", [url, "2000.0"], [r"^wavelength 2000 nm refused: outside 250 to 1300 nm, "],
     refused=True)
-run("multicall.py", [url], [r"^\[\['string', 'double'\]\]$", r"'faultCode': -32602",
-                          r"^\[22000\]$"])
+run("multicall.py", [url], [r"'faultCode': -32602", r"^\[22000\]$"])
 run("get-state.sh", [url],
     [r"<name>state</name>\s*<value>\s*<string>ready</string>",
      r"<name>position</name>\s*<value>\s*<int>22000</int>"])
