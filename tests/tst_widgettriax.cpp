@@ -39,7 +39,6 @@ private Q_SLOTS:
     void editsReachTheController_data();
     void editsReachTheController();
     void gratingChoice();
-    void verboseCheckBox();
     void quitClosesThePort();
     void chosenDeviceIsOpenedAndRemembered();
     void warningsAndTracesReachTheLog();
@@ -245,18 +244,6 @@ void TestWidgetTriax::gratingChoice()
     QCOMPARE(controller->queuedCommands().last(), QStringLiteral("Z451,0,0,0,2"));
 }
 
-void TestWidgetTriax::verboseCheckBox()
-{
-    auto *verbose = widget<QCheckBox>("ckbVerbose");
-    QVERIFY(!verbose->isChecked());
-    verbose->click();
-    QVERIFY(controller->isVerbose());
-
-    // A window on a controller made verbose from the environment shows it so.
-    WidgetTriax second(controller.get(), QStringLiteral("9123"));
-    QVERIFY(second.findChild<QCheckBox *>(QStringLiteral("ckbVerbose"))->isChecked());
-}
-
 void TestWidgetTriax::quitClosesThePort()
 {
     window->show();
@@ -314,7 +301,12 @@ void TestWidgetTriax::chosenDeviceIsOpenedAndRemembered()
 void TestWidgetTriax::warningsAndTracesReachTheLog()
 {
     const auto *log = widget<QPlainTextEdit>("teLog");
-    widget<QCheckBox>("ckbVerbose")->click();
+    auto *verbose = widget<QCheckBox>("ckbVerbose");
+    QVERIFY(!verbose->isChecked());
+    verbose->click();
+    // A window on a controller made verbose from the environment shows it so.
+    const WidgetTriax second(controller.get(), QStringLiteral("9123"));
+    QVERIFY(second.findChild<QCheckBox *>(QStringLiteral("ckbVerbose"))->isChecked());
     wakeUp();
     const QString time = QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} ");
     QVERIFY2(QRegularExpression(time + "tx: \" \" rx: \"F\" elapsed time \\(ms\\): \\d+$",
