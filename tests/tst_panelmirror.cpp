@@ -258,8 +258,8 @@ void TestPanelMirror::decisions()
     }
 }
 
-// Connect, the panel's refusals, a move that ends ON with its own read-back, and a fault
-// during the next.
+// Connect, a move that ends ON with the values of its own read-back, and a fault during the
+// next.
 void TestPanelMirror::followsThePanel()
 {
     TriaxSimulator simulator({});
@@ -298,19 +298,8 @@ void TestPanelMirror::followsThePanel()
     QVERIFY(ask({ Kind::Connect }).taken);
     QTRY_COMPARE_WITH_TIMEOUT(mirror->snapshot().state, State::On, 10000);
 
-    const PanelVerdict outside = ask({ Kind::MoveRelative, 20000 });
-    QVERIFY(!outside.taken && outside.outOfRange);
-    QVERIFY2(
-        outside.text.contains("refused: outside -10000 to 10000 steps"), qPrintable(outside.text));
-
     QVERIFY(ask(wavelength).taken);
     QCOMPARE(mirror->snapshot().state, State::Moving);
-    const PanelVerdict busy = ask({ Kind::Wavelength, 600 });
-    QCOMPARE(busy.state, State::Moving);
-    QCOMPARE(busy.text,
-        "Wavelength 600 nm was not taken: the panel answered \"wavelength 600 nm refused: motor "
-        "busy\".");
-    // ON comes with the read-back after the move, never before it.
     QTRY_COMPARE_WITH_TIMEOUT(mirror->snapshot().state, State::On, 10000);
     QCOMPARE(mirror->snapshot().wavelength, 546.075);
     QCOMPARE(mirror->snapshot().position, 21843);

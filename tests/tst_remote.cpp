@@ -1,33 +1,26 @@
+#include "calloutcome.h"
 #include "debuglog.h"
 #include "listeningaddress.h"
 #include "triaxcontroller.h"
-#include "triaxlimits.h"
 #include "triaxsimulator.h"
 #include "widgettriax.h"
 #include "xmlrpcserver.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QTcpServer>
 #include <QTest>
 
 #include <memory>
 #include <tuple>
 
-// Remote clients drive the instrument through Python's own XML-RPC client,
-// against the simulated instrument: what a client gets back of each remote
-// method.
+// What a client gets back of each remote method, on the simulated instrument.
 class TestRemote : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
     void cleanup();
 
     void sessionDrivesThePanel();
@@ -38,50 +31,31 @@ private Q_SLOTS:
 
 private:
     void start(const TriaxSimulator::Options &options = {});
-    // One call through the Python client: [type name, result] or
-    // ["Fault", code, text].
-    QJsonArray call(const QString &method, const QString &arguments = {});
+    QVariant call(const QString &method, const QVariantList &args = {});
+    // Each call's answer in its own place: a list of the result, or the fault as a struct.
+    QVariantList multicall(const QList<std::pair<QString, QVariantList>> &calls);
+    // Connects and waits until the instrument is ready with nothing queued.
     bool connectInstrument();
-    // Waits until the instrument is ready and every queued command answered,
-    // so that the getters report the read-back.
-    bool settle();
 
-    const QString python = QStringLiteral(PYTHON3_EXECUTABLE);
     std::unique_ptr<TriaxSimulator> simulator;
     std::unique_ptr<TriaxController> controller;
     std::unique_ptr<ServerXmlRPC> remoteApi;
-    std::unique_ptr<QProcess> client;
+    std::unique_ptr<KelpXmlRpcClient> client;
 };
 
 namespace {
 
-// What a setter answers when it takes the request.
-const QJsonArray taken { "str", "" };
-
-QJsonArray integer(int value)
+// The result as "type value", so that an answer of another XML-RPC type does not compare
+// equal.
+QString typed(const QVariant &result)
 {
-    return { "int", value };
-}
-
-QJsonArray text(const QString &value)
-{
-    return { "str", value };
+    return QLatin1String(result.typeName()) + u' ' + result.toString();
 }
 
 } // namespace
 
-void TestRemote::initTestCase()
-{
-    if (python.isEmpty())
-        QSKIP("python3 not found");
-}
-
 void TestRemote::cleanup()
 {
-    if (client) {
-        client->closeWriteChannel();
-        client->waitForFinished(5000);
-    }
     client.reset();
     remoteApi.reset();
     controller.reset();
@@ -93,137 +67,110 @@ void TestRemote::start(const TriaxSimulator::Options &options)
     simulator = std::make_unique<TriaxSimulator>(options);
     QVERIFY2(simulator->isValid(), qPrintable(simulator->errorString()));
     controller = std::make_unique<TriaxController>(simulator->devicePath());
-    // Port 0: the system chooses a free port, and the operator is told which.
     remoteApi = std::make_unique<ServerXmlRPC>(controller.get(), 0);
-    const QString port = ListeningAddress::describe(remoteApi->listening());
-    QVERIFY(port != QStringLiteral("0"));
-    QCOMPARE(port, QString::number(remoteApi->serverPort()));
-
-    client = std::make_unique<QProcess>();
-    client->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    client->start(python, { QStringLiteral(TESTS_DIR "/remote_driver.py"), port });
-    QVERIFY(client->waitForStarted(10000));
+    QVERIFY(remoteApi->serverPort() != 0);
+    client = std::make_unique<KelpXmlRpcClient>(
+        QUrl(QStringLiteral("http://127.0.0.1:%1/RPC2").arg(remoteApi->serverPort())));
 }
 
-QJsonArray TestRemote::call(const QString &method, const QString &arguments)
+QVariant TestRemote::call(const QString &method, const QVariantList &args)
 {
-    const QString line = arguments.isEmpty() ? method : method + u'\t' + arguments;
-    client->write(line.toUtf8() + '\n');
-    if (!QTest::qWaitFor([this] { return client->canReadLine(); }, 10000))
-        return { "no answer to " + line };
-    return QJsonDocument::fromJson(client->readLine()).array();
+    return callOutcome(*client, method, args);
+}
+
+QVariantList TestRemote::multicall(const QList<std::pair<QString, QVariantList>> &calls)
+{
+    QVariantList structs;
+    for (const auto &[method, params] : calls)
+        structs.append(QVariantMap { { "methodName", method }, { "params", params } });
+    return call(QStringLiteral("system.multicall"), { QVariant(structs) }).toList();
 }
 
 bool TestRemote::connectInstrument()
 {
-    if (call(QStringLiteral("connect")) != integer(0))
-        return false;
-    return settle();
+    return call(QStringLiteral("connect")) == QVariant(0)
+        && call(QStringLiteral("waitReady"), { 10 }).toMap().value("state")
+        == QLatin1String("ready");
 }
 
-bool TestRemote::settle()
-{
-    return QTest::qWaitFor(
-        [this] {
-            return call(QStringLiteral("status")) == integer(1)
-                && controller->queuedCommands().isEmpty();
-        },
-        10000);
-}
-
+// The session every client runs: a move seen as taken by the very next call of the same
+// request, a wait for its read-back, the values in their XML-RPC types, and the events.
 void TestRemote::sessionDrivesThePanel()
 {
-    TriaxSimulator::Options options;
-    options.entranceSlit = 250;
-    options.exitSlit = 1400;
-    start(options);
+    start();
     // A remote request shows where the operator would have typed it.
     WidgetTriax window(controller.get(), ListeningAddress::describe(remoteApi->listening()));
-    QCOMPARE(call("status"), integer(0));
-    QCOMPARE(call("checkConnection"), text("0"));
-    QCOMPARE(call("getWavelength"), QJsonArray({ "float", 0.0 }));
+    QCOMPARE(typed(call("status")), "int 0");
+    QCOMPARE(typed(call("checkConnection")), "QString 0");
 
     QVERIFY(connectInstrument());
-    QCOMPARE(call("checkConnection"), text("1"));
-    QCOMPARE(call("getInSlit"), integer(250));
-    QCOMPARE(call("getOutSlit"), integer(1400));
-    QCOMPARE(call("getGrating"), integer(0));
-    QCOMPARE(call("setWavelength", "546.07"), taken);
-    QCOMPARE(call("status"), integer(0));
+    QCOMPARE(typed(call("checkConnection")), "QString 1");
+    const QVariantList taken = multicall({ { "setWavelength", { 546.07 } }, { "getState", {} } });
+    QCOMPARE(taken.value(0), QVariantList { "" });
+    QCOMPARE(taken.value(1).toList().value(0).toMap().value("state"), "busy");
     QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("leWavelength"))->text(),
         QStringLiteral("546.07"));
-    QVERIFY(settle());
-    QCOMPARE(call("getWavelength"), QJsonArray({ "float", 546.075 }));
-    QCOMPARE(call("getPosition"), integer(21843));
+    QCOMPARE(call("waitReady", { 10 }).toMap().value("state"), "ready");
+    QCOMPARE(typed(call("getWavelength")), "double 546.075");
+    QCOMPARE(typed(call("getPosition")), "int 21843");
 
-    QCOMPARE(call("moveRelative", "-200"), taken);
-    QVERIFY(settle());
-    QCOMPARE(call("getPosition"), integer(21643));
+    QCOMPARE(call("close"), 0);
+    QCOMPARE(call("status"), 0);
 
-    QCOMPARE(call("close"), integer(0));
-    QCOMPARE(call("status"), integer(0));
-    QCOMPARE(call("checkConnection"), text("0"));
-    QCOMPARE(controller->state(), TriaxController::State::Closed);
-
-    // The session, as every face shows it: the last events after an id, each once.
-    const QJsonArray events = call("getEvents", "0").at(1).toArray();
-    const QJsonObject closed = events.last().toObject();
+    // The last events after an id, each once.
+    const QVariantList events = call("getEvents", { 0 }).toList();
+    QVERIFY(events.size() >= 2);
+    const QVariantMap closed = events.constLast().toMap();
     QCOMPARE(closed.value("origin"), "instrument");
     QCOMPARE(closed.value("text"), "closed");
     QVERIFY(closed.value("time").toString().endsWith(u'Z'));
-    const QJsonObject asked = events.at(events.size() - 2).toObject();
+    const QVariantMap asked = events.at(events.size() - 2).toMap();
     QCOMPARE(asked.value("origin"), "127.0.0.1");
     QCOMPARE(asked.value("text"), "close taken");
-    const QString lastButOne = QString::number(asked.value("id").toInt());
-    QCOMPARE(call("getEvents", lastButOne), QJsonArray({ "list", QJsonArray { closed } }));
+    QCOMPARE(call("getEvents", { asked.value("id") }), QVariantList { closed });
 }
 
 void TestRemote::introspection()
 {
     start();
     QCOMPARE(call("help"),
-        text("\nconnect() returns always 0\nclose() returns always 0\ncheckConnection() returns a "
-             "NULL string or the model name\nstatus() returns instrument status \ngetWavelength() "
-             "returns wavelength (double)\nsetWavelength(double) \nmoveRelative(int) \n"
-             "getInSlit() returns int\nsetInSlit(int) \ngetOutSlit() returns int\nsetOutSlit(int) "
-             "\ngetGrating() returns current grating, int\nsetGrating(int)\ngetPosition()\n"
-             "getState() returns state, text, reason, readBacks, ready, accepts and the values, "
-             "struct\ngetLimits() returns wavelength, slit, grating and relativeMove, each with "
-             "its minimum, maximum, decimals, unit and reason, struct\n"
-             "waitReady(seconds) returns getState() once the instrument is ready, struct, or a "
-             "fault saying why not\ngetEvents(afterId) returns the events after that id, each "
-             "with its id, time, origin, text, kind and count, array\n"
-             "getVersion() returns the program's build, string\nhelp() this info !\n"));
-    const QJsonArray names { "connect", "close", "checkConnection", "status", "help",
+        "\nconnect() returns always 0\nclose() returns always 0\ncheckConnection() returns a "
+        "NULL string or the model name\nstatus() returns instrument status \ngetWavelength() "
+        "returns wavelength (double)\nsetWavelength(double) \nmoveRelative(int) \n"
+        "getInSlit() returns int\nsetInSlit(int) \ngetOutSlit() returns int\nsetOutSlit(int) "
+        "\ngetGrating() returns current grating, int\nsetGrating(int)\ngetPosition()\n"
+        "getState() returns state, text, reason, readBacks, ready, accepts and the values, "
+        "struct\ngetLimits() returns wavelength, slit, grating and relativeMove, each with "
+        "its minimum, maximum, decimals, unit and reason, struct\n"
+        "waitReady(seconds) returns getState() once the instrument is ready, struct, or a "
+        "fault saying why not\ngetEvents(afterId) returns the events after that id, each "
+        "with its id, time, origin, text, kind and count, array\n"
+        "getVersion() returns the program's build, string\nhelp() this info !\n");
+    const QStringList names { "connect", "close", "checkConnection", "status", "help",
         "getWavelength", "setWavelength", "moveRelative", "getInSlit", "setInSlit", "getOutSlit",
         "setOutSlit", "getGrating", "setGrating", "getPosition", "getState", "getLimits",
         "waitReady", "getEvents", "getVersion" };
-    QCOMPARE(call("__dir__"), QJsonArray({ "list", names }));
+    QCOMPARE(call("__dir__").toStringList(), names);
 
-    const QJsonArray listed = call("system.listMethods").at(1).toArray();
+    const QStringList listed = call("system.listMethods").toStringList();
     QCOMPARE(listed.size(), 25);
     QVERIFY(listed.contains("__dir__") && listed.contains("system.multicall"));
-    QCOMPARE(call("system.methodHelp", "'getGrating'"),
-        text("getGrating() returns current grating, int"));
-    QCOMPARE(call("system.methodSignature", "'setInSlit'"),
-        QJsonArray({ "list", QJsonArray { QJsonArray { "string", "int" } } }));
-    QCOMPARE(call("system.methodHelp", "'nothing'").at(1), -32601);
+    QCOMPARE(
+        call("system.methodHelp", { "getGrating" }), "getGrating() returns current grating, int");
+    QCOMPARE(call("system.methodSignature", { "setInSlit" }),
+        QVariantList({ QVariantList { "string", "int" } }));
+    QVERIFY(call("system.methodHelp", { "nothing" }).toString().startsWith("-32601: "));
 
     // Each call of a multicall answers in its own place, a fault as its own struct; a wait
     // answers at once there.
-    const QJsonArray answers = call("system.multicall",
-        "[{'methodName': 'status', 'params': []}, {'methodName': 'setInSlit', 'params': [1.5]}, "
-        "{'methodName': 'getGrating', 'params': []}, {'methodName': 'waitReady', 'params': [5]}]")
-                                   .at(1)
-                                   .toArray();
-    QCOMPARE(answers.at(0), QJsonArray { 0 });
-    QCOMPARE(answers.at(1).toObject().value("faultCode"), -32602);
-    QCOMPARE(answers.at(2), QJsonArray { 0 });
-    QCOMPARE(answers.at(3).toObject().value("faultString"), "the port is closed");
+    const QVariantList answers
+        = multicall({ { "status", {} }, { "setInSlit", { 1.5 } }, { "waitReady", { 5 } } });
+    QCOMPARE(answers.value(0), QVariantList { 0 });
+    QCOMPARE(answers.value(1).toMap().value("faultCode"), -32602);
+    QCOMPARE(answers.value(2).toMap().value("faultString"), "the port is closed");
 }
 
-// What a client reads of the instrument when it fails: the fault and its
-// reason, with the values it last read back.
+// waitReady's faults, each with its own code, and what getState then tells of the failure.
 void TestRemote::stateTellsFaultsFromMoves()
 {
     TriaxSimulator::Options options;
@@ -231,26 +178,15 @@ void TestRemote::stateTellsFaultsFromMoves()
     start(options);
     QVERIFY(connectInstrument());
 
-    // Taken at once, and seen as taken by the very next call of the same request.
-    const QJsonArray taken = call("system.multicall",
-        "[{'methodName': 'setWavelength', 'params': [546.07]}, "
-        "{'methodName': 'getState', 'params': []}]")
-                                 .at(1)
-                                 .toArray();
-    QCOMPARE(taken.at(1).toArray().at(0).toObject().value("state"), "busy");
-    QJsonObject state;
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            state = call("getState").at(1).toObject();
-            return state.value("state") == QLatin1String("no answer");
-        },
-        10000));
-    QCOMPARE(state.value("text"), "no answer");
-    QCOMPARE(state.value("reason"),
-        "instrument: no answer to \"E\" after 4 tries, last reception "
-        "\"RX_ERROR: empty answer/timeout ?\"");
+    QCOMPARE(call("setWavelength", { 546.07 }), "");
+    QCOMPARE(call("waitReady", { 0.05 }), "2: not ready within 0.05 s");
+    const QString failed = call("waitReady", { 10 }).toString();
+    const QVariantMap state = call("getState").toMap();
+    QCOMPARE(state.value("state"), "no answer");
+    const QString reason = state.value("reason").toString();
+    QVERIFY2(reason.startsWith("instrument: no answer to \"E\""), qPrintable(reason));
+    QCOMPARE(failed, "1: " + reason);
     QCOMPARE(state.value("ready"), 0);
-    QCOMPARE(state.value("readBacks"), 1);
 }
 
 // A refusal travels as the controller's text, each setter's in its own words; setGrating
@@ -261,13 +197,13 @@ void TestRemote::refusedRequestsChangeNothing()
     {
         DebugLog log;
         for (const auto &[setter, value, words] :
-            { std::tuple { "setWavelength", "500.0", "wavelength 500 nm" },
-                std::tuple { "moveRelative", "10", "relative move 10 steps" },
-                std::tuple { "setInSlit", "20", "entrance slit 20 steps" },
-                std::tuple { "setOutSlit", "30", "exit slit 30 steps" },
-                std::tuple { "setGrating", "1", "grating 1" } }) {
-            QCOMPARE(call(setter, value),
-                text(QLatin1String(words) + " refused: not ready, the port is closed"));
+            { std::tuple { "setWavelength", QVariant(500.0), "wavelength 500 nm" },
+                std::tuple { "moveRelative", QVariant(10), "relative move 10 steps" },
+                std::tuple { "setInSlit", QVariant(20), "entrance slit 20 steps" },
+                std::tuple { "setOutSlit", QVariant(30), "exit slit 30 steps" },
+                std::tuple { "setGrating", QVariant(1), "grating 1" } }) {
+            QCOMPARE(call(setter, { value }),
+                QLatin1String(words) + " refused: not ready, the port is closed");
         }
         QCOMPARE(log.lines(), QStringList { "0" });
     }
@@ -276,16 +212,10 @@ void TestRemote::refusedRequestsChangeNothing()
     simulator->clearCommands();
     {
         DebugLog log;
-        QCOMPARE(call("setGrating", "3"),
-            text(QStringLiteral("grating 3 refused: outside 0 to 2, ")
-                + QLatin1String(TriaxLimits::grating.reason)));
+        QVERIFY(call("setGrating", { 3 }).toString().startsWith("grating 3 refused: outside"));
         QCOMPARE(log.lines(), QStringList { "1" });
     }
-    const QJsonArray wrongType { "Fault", -32602, "server error: invalid method parameters" };
-    QCOMPARE(call("setWavelength", "500"), wrongType);
-    QCOMPARE(call("setInSlit", "10.0"), wrongType);
-
-    QCOMPARE(call("status"), integer(1));
+    QCOMPARE(call("status"), 1);
     QVERIFY(controller->queuedCommands().isEmpty());
     QVERIFY(simulator->commands().isEmpty());
 }
@@ -296,13 +226,10 @@ void TestRemote::listeningPort()
     QTcpServer other;
     QVERIFY(other.listen(QHostAddress::AnyIPv4, 0));
     const quint16 taken = other.serverPort();
-    TriaxSimulator simulator({});
-    QVERIFY(simulator.isValid());
-
     QTest::ignoreMessage(QtWarningMsg,
         QRegularExpression(
             QStringLiteral("^remote control: cannot listen on port %1: \\S.*$").arg(taken)));
-    TriaxController controller(simulator.devicePath());
+    TriaxController controller(QStringLiteral("/nonexistent/tty"));
     ServerXmlRPC remoteApi(&controller, taken);
     QCOMPARE(remoteApi.serverPort(), 0);
     // The window says why, though it came after.
@@ -313,11 +240,7 @@ void TestRemote::listeningPort()
     QTRY_VERIFY(
         log->toPlainText().endsWith(QStringLiteral("remote control: cannot listen on ") + why));
 
-    // The operator still works the instrument.
-    controller.openPort();
-    QTRY_COMPARE_WITH_TIMEOUT(controller.statusText(), QStringLiteral("ready"), 5000);
-
-    // 65536 wraps to 0, so the system chooses, and the operator is told its choice.
+    // 65536 wraps to 0, so the system chooses a free port, and the operator is told its choice.
     const ServerXmlRPC wrapped(&controller, 65536);
     QVERIFY(wrapped.serverPort() != 0);
     QCOMPARE(

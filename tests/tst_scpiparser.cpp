@@ -2,6 +2,8 @@
 
 #include <QTest>
 
+#include <utility>
+
 // The SCPI line parser on its own: what each line reads as, one command after the other.
 class TestScpiParser : public QObject
 {
@@ -20,36 +22,18 @@ using Function = ScpiParser::Function;
 
 QString functionName(Function function)
 {
-    switch (function) {
-    case Function::Identify:
-        return QStringLiteral("IDN");
-    case Function::ClearStatus:
-        return QStringLiteral("CLS");
-    case Function::OperationComplete:
-        return QStringLiteral("OPC");
-    case Function::NextError:
-        return QStringLiteral("ERR");
-    case Function::ErrorCount:
-        return QStringLiteral("COUNT");
-    case Function::Version:
-        return QStringLiteral("VERS");
-    case Function::Connect:
-        return QStringLiteral("CONN");
-    case Function::Wavelength:
-        return QStringLiteral("WAV");
-    case Function::MoveRelative:
-        return QStringLiteral("MOVE");
-    case Function::EntranceSlit:
-        return QStringLiteral("ENTR");
-    case Function::ExitSlit:
-        return QStringLiteral("EXIT");
-    case Function::Grating:
-        return QStringLiteral("GRAT");
-    case Function::State:
-        return QStringLiteral("STAT");
-    default:
-        return QStringLiteral("other");
+    const std::pair<Function, const char *> names[] = { { Function::Identify, "IDN" },
+        { Function::ClearStatus, "CLS" }, { Function::OperationComplete, "OPC" },
+        { Function::NextError, "ERR" }, { Function::ErrorCount, "COUNT" },
+        { Function::Version, "VERS" }, { Function::Connect, "CONN" },
+        { Function::Wavelength, "WAV" }, { Function::MoveRelative, "MOVE" },
+        { Function::EntranceSlit, "ENTR" }, { Function::ExitSlit, "EXIT" },
+        { Function::Grating, "GRAT" }, { Function::State, "STAT" } };
+    for (const auto &[named, name] : names) {
+        if (named == function)
+            return QLatin1String(name);
     }
+    return QStringLiteral("other");
 }
 
 // "WAV? MAX | EXIT 100 | -113": each command's function, "?" for a query and its value, or

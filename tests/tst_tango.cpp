@@ -1,16 +1,14 @@
+#include "childprocess.h"
+#include "panelprocess.h"
 #include "triaxcontroller.h"
 #include "triaxsimulator.h"
 #include "xmlrpcserver.h"
 
 #include <QProcess>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
-
-#include <signal.h>
-#include <sys/prctl.h>
 
 // monopanel-tango, without a Tango database, between the panel on the simulated instrument
 // and a control-system client: tango_session.py drives the device with python3-tango and asks
@@ -35,22 +33,6 @@ private:
     QString deviceUrl;
 };
 
-namespace {
-
-// A child must not outlive a test that crashes or is cut off.
-void dieWithParent(QProcess &process)
-{
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-}
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
-} // namespace
-
 void TestTango::startPanel(int port)
 {
     controller = std::make_unique<TriaxController>(simulator->devicePath());
@@ -69,7 +51,7 @@ bool TestTango::startServer()
                        .toUtf8());
     database.close();
 
-    const QString orbPort = QString::number(freePort());
+    const QString orbPort = QString::number(PanelProcess::freePort());
     deviceUrl = QStringLiteral("tango://127.0.0.1:%1/lab/mono/1#dbase=no").arg(orbPort);
     dieWithParent(server);
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);

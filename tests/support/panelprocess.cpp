@@ -1,22 +1,19 @@
 #include "panelprocess.h"
 
+#include "childprocess.h"
+
 #include <QFile>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 
-#include <csignal>
-
-#include <sys/prctl.h>
-
 const QByteArray PanelProcess::statusCall
     = post("<?xml version=\"1.0\"?><methodCall><methodName>status</methodName></methodCall>");
 
 PanelProcess::PanelProcess()
 {
-    // The child must not outlive a test that crashes or is killed for taking too long.
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    dieWithParent(process);
 }
 
 PanelProcess::~PanelProcess()

@@ -9,6 +9,8 @@ const os = require("node:os");
 const path = require("node:path");
 const puppeteer = require("puppeteer-core");
 
+// The longest wait for anything the page shows.
+const Bound = 15000;
 const Chromium = process.env.CHROMIUM || "/usr/bin/chromium";
 // This network refuses chromium's own background connections, and as root it runs only
 // without its sandbox.
@@ -114,6 +116,31 @@ class Instrument {
   }
 }
 
+// The page's status text reads status.
+function waitForStatus(page, status) {
+  return page.waitForFunction((s) => document.getElementById("status-text").textContent === s,
+    { timeout: Bound }, status);
+}
+
+// Opens the instrument's page in page, not ready and its requests disabled, and connects.
+async function openConnected(page, instrument) {
+  await page.goto(instrument.url, { timeout: Bound });
+  await waitForStatus(page, "not ready");
+  await page.waitForFunction(() => document.getElementById("wavelength-input").disabled,
+    { timeout: Bound });
+  await page.click("#connect");
+  await waitForStatus(page, "ready");
+  await page.waitForFunction(() => !document.getElementById("wavelength-input").disabled,
+    { timeout: Bound });
+}
+
+// Types value into the wavelength field in place of what it shows, and sends it.
+async function setWavelength(page, value) {
+  await page.click("#wavelength-input", { count: 3 });
+  await page.keyboard.type(value);
+  await page.keyboard.press("Enter");
+}
+
 // Runs first() whenever the page calls method, before the page's call goes out; first()'s
 // results, in order.
 async function before(page, method, first) {
@@ -149,4 +176,5 @@ async function launchBrowser() {
   return browser;
 }
 
-module.exports = { Instrument, before, launchBrowser };
+module.exports = { Bound, Instrument, before, launchBrowser, openConnected, setWavelength,
+  waitForStatus };

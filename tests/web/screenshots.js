@@ -5,10 +5,10 @@
 // Usage: node screenshots.js TRIAXSIM MONOPANEL_SERVER DIRECTORY
 
 const path = require("node:path");
-const { Instrument, before, launchBrowser } = require("./instrument");
+const { Bound, Instrument, before, launchBrowser, openConnected, waitForStatus }
+  = require("./instrument");
 
 const [simulator, server, directory] = process.argv.slice(2);
-const Bound = 15000;
 const Widths = [["", 1000], ["-phone", 390]];
 
 // The page asks for wavelength; when other is given, another client asks for that one first.
@@ -17,14 +17,7 @@ async function drive(browser, { name, simulatorArgs = [], wavelength, other, sta
   try {
     const page = await browser.newPage();
     await page.setViewport({ width: 1000, height: 700 });
-    await page.goto(instrument.url, { timeout: Bound });
-    const waitForStatus = (s) => page.waitForFunction(
-      (t) => document.getElementById("status-text").textContent === t, { timeout: Bound }, s);
-    await waitForStatus("not ready");
-    await page.click("#connect");
-    await waitForStatus("ready");
-    await page.waitForFunction(() => !document.getElementById("wavelength-input").disabled,
-      { timeout: Bound });
+    await openConnected(page, instrument);
     if (other) {
       await before(page, "setWavelength",
         () => instrument.callAsOther("setWavelength", `<double>${other}</double>`));
@@ -33,7 +26,7 @@ async function drive(browser, { name, simulatorArgs = [], wavelength, other, sta
     await page.keyboard.press("Enter");
     await page.waitForFunction((nm) => document.getElementById("wavelength").textContent === nm,
       { timeout: Bound }, other || wavelength);
-    await waitForStatus(status);
+    await waitForStatus(page, status);
     // Every value read back: the state's name is no longer shown beside its text.
     await page.waitForFunction(() => document.getElementById("state").textContent === "",
       { timeout: Bound });
