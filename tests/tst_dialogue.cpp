@@ -100,7 +100,7 @@ bool TestDialogue::settle(int timeoutMs)
 void TestDialogue::startUp()
 {
     TriaxSimulator::Options options;
-    options.wavelength = 546.1;
+    options.wavelength = 546.075;
     options.entranceSlit = 250;
     options.exitSlit = 1400;
     start(options);
@@ -109,7 +109,9 @@ void TestDialogue::startUp()
     QCOMPARE(wire(), QList<QByteArray> { " " } + startUpReadBack);
     QCOMPARE(QStringList({ triax->positionText(), triax->wavelengthText(), triax->inSlitText(),
                  triax->outSlitText() }),
-        QStringList({ "21844", "546.10", "250", "1400" }));
+        QStringList({ "21843", "546.07", "250", "1400" }));
+    // The window cuts the reading to two decimals; the number is the instrument's whole reading.
+    QCOMPARE(triax->wavelength(), 546.075);
     QCOMPARE(triax->grating(), 0);
 }
 
