@@ -22,24 +22,21 @@ void TestCommandLine::deviceAndPort_data()
     QTest::addColumn<int>("port");
     QTest::addColumn<bool>("deviceGiven");
 
-    const QString program = QStringLiteral("monopanel");
-    QTest::newRow("none") << QStringList { program } << "/dev/ttyS0" << 8086 << false;
-    QTest::newRow("port only") << QStringList { program, "9000" } << "/dev/ttyS0" << 9000 << false;
-    QTest::newRow("device only") << QStringList { program, "/dev/ttyUSB0" } << "/dev/ttyUSB0"
-                                 << 8086 << true;
-    QTest::newRow("device, port") << QStringList { program, "/dev/ttyUSB0", "9000" }
-                                  << "/dev/ttyUSB0" << 9000 << true;
-    QTest::newRow("port, device") << QStringList { program, "9000", "/dev/ttyUSB0" }
-                                  << "/dev/ttyUSB0" << 9000 << true;
-    QTest::newRow("two numbers") << QStringList { program, "9000", "9001" } << "9000" << 9001
-                                 << true;
-    QTest::newRow("two names") << QStringList { program, "/dev/a", "/dev/b" } << "/dev/b" << 0
-                               << true;
-    QTest::newRow("third ignored")
-        << QStringList { program, "/dev/a", "9000", "7" } << "/dev/a" << 9000 << true;
-    QTest::newRow("hex is not a number")
-        << QStringList { program, "0x10" } << "0x10" << 8086 << true;
-    QTest::newRow("negative port") << QStringList { program, "-5" } << "/dev/ttyS0" << -5 << false;
+    const auto row = [](const char *name, const QStringList &arguments, const char *device,
+                         int port, bool deviceGiven) {
+        QTest::newRow(name) << QStringList(QStringLiteral("monopanel")) + arguments
+                            << QString::fromLatin1(device) << port << deviceGiven;
+    };
+    row("none", {}, "/dev/ttyS0", 8086, false);
+    row("port only", { "9000" }, "/dev/ttyS0", 9000, false);
+    row("device only", { "/dev/ttyUSB0" }, "/dev/ttyUSB0", 8086, true);
+    row("device, port", { "/dev/ttyUSB0", "9000" }, "/dev/ttyUSB0", 9000, true);
+    row("port, device", { "9000", "/dev/ttyUSB0" }, "/dev/ttyUSB0", 9000, true);
+    row("two numbers", { "9000", "9001" }, "9000", 9001, true);
+    row("two names", { "/dev/a", "/dev/b" }, "/dev/b", 0, true);
+    row("third ignored", { "/dev/a", "9000", "7" }, "/dev/a", 9000, true);
+    row("hex is not a number", { "0x10" }, "0x10", 8086, true);
+    row("negative port", { "-5" }, "/dev/ttyS0", -5, false);
 }
 
 void TestCommandLine::deviceAndPort()
