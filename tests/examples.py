@@ -2,7 +2,9 @@
 """Runs every client of examples/ against monopanel-server on the simulated instrument, the
 Tango ones through monopanel-tango without a database, and checks each one's exit status and
 the lines that show it did its work; and that the manual shows each example as it is. Then
-sends the SCPI port an HTTP request, as a web page can, which must carry out nothing.
+sends the SCPI port an HTTP request, as a web page can, which must carry out nothing. The
+server runs as the service runs it, without a display, and must end on SIGTERM with status 0,
+its standard error telling the serial trace and who asked for what.
 
     examples.py SOURCE_DIR TRIAXSIM MONOPANEL_SERVER [MONOPANEL_TANGO]
 """
@@ -85,10 +87,14 @@ simulator = subprocess.Popen([simulator_program], stdout=subprocess.PIPE, text=T
 device = first_line(simulator, "triaxsim", 10)
 port = free_port()
 scpi_port = free_port()
-# Its standard error is read at the end, for the lines that tell who asked for what.
+# As the service runs it: no display of any kind, the serial trace on. Its standard error is
+# read at the end, for the trace and the lines that tell who asked for what.
 diagnostics = tempfile.TemporaryFile(mode="w+")
+environment = {name: value for name, value in os.environ.items()
+               if name not in ("QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY")}
 server = subprocess.Popen([server_program, device, str(port)], stderr=diagnostics,
-                          env=dict(os.environ, MONOPANEL_SCPI_PORT=str(scpi_port)))
+                          env=dict(environment, MONOPANEL_SCPI_PORT=str(scpi_port),
+                                   MONOPANEL_VERBOSE="1"))
 deadline = time.monotonic() + 30
 while True:
     with socket.socket() as probe, socket.socket() as scpi_probe:
@@ -165,7 +171,9 @@ stop(server, "monopanel-server")
 stop(simulator, "triaxsim")
 diagnostics.seek(0)
 logged = diagnostics.read()
-for pattern in [r"^request from 127\.0\.0\.1 \(SCPI\): WAV 546\.07 taken$",
+for pattern in [r'^tx: "Z61,0,546\.07" rx: "o" elapsed time \(ms\): \d+$',
+                r"^request from 127\.0\.0\.1: setWavelength 546\.07 taken$",
+                r"^request from 127\.0\.0\.1 \(SCPI\): WAV 546\.07 taken$",
                 r"^request from 127\.0\.0\.1 \(SCPI\): WAV 2000 refused: outside 250 to 1300",
                 r"^SCPI: closed the connection from 127\.0\.0\.1 without carrying out anything"]:
     if not re.search(pattern, logged, re.MULTILINE):

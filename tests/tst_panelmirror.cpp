@@ -1,17 +1,7 @@
-#include "panelmirror.h"
 #include "paneltracker.h"
-#include "remoteaccess.h"
 #include "remotecontract.h"
-#include "triaxcontroller.h"
-#include "triaxsimulator.h"
-#include "xmlrpcserver.h"
 
-#include <QEventLoop>
-#include <QScopeGuard>
 #include <QTest>
-#include <QThread>
-
-#include <memory>
 
 namespace Key = RemoteContract::Key;
 namespace StateName = RemoteContract::StateName;
@@ -87,8 +77,8 @@ const QVariantMap busy = panel(StateName::busy);
 
 Q_DECLARE_METATYPE(QList<Step>)
 
-// PanelMirror's decisions step by step, and PanelMirror on its own thread against the remote
-// methods on the simulated instrument.
+// The device server's decisions step by step. The mirror on its own thread, against the panel,
+// is tested with the Tango device.
 class TestPanelMirror : public QObject
 {
     Q_OBJECT
@@ -96,7 +86,6 @@ class TestPanelMirror : public QObject
 private Q_SLOTS:
     void decisions_data();
     void decisions();
-    void followsThePanel();
 };
 
 void TestPanelMirror::decisions_data()
@@ -256,63 +245,6 @@ void TestPanelMirror::decisions()
                     values.value(Key::readBacks).toInt() > 0, 100, 250, 1 }));
         }
     }
-}
-
-// Connect, a move that ends ON with the values of its own read-back, and a fault during the
-// next.
-void TestPanelMirror::followsThePanel()
-{
-    TriaxSimulator simulator({});
-    QVERIFY2(simulator.isValid(), qPrintable(simulator.errorString()));
-    TriaxController controller(simulator.devicePath());
-    RemoteAccess loopback;
-    loopback.address = QHostAddress(QHostAddress::LocalHost);
-    ServerXmlRPC remoteApi(&controller, 0, loopback);
-    QVERIFY(remoteApi.serverPort() != 0);
-
-    // On a thread of its own, as the device server runs it; the requests wait on this thread.
-    QThread thread;
-    auto *mirror
-        = new PanelMirror(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(remoteApi.serverPort())));
-    mirror->moveToThread(&thread);
-    connect(&thread, &QThread::started, mirror, &PanelMirror::start);
-    connect(&thread, &QThread::finished, mirror, &QObject::deleteLater);
-    // The panel answers on this thread, so a request waits on a thread of its own too.
-    const auto ask = [&](const PanelRequest &request) {
-        PanelVerdict verdict;
-        const std::unique_ptr<QThread> caller(
-            QThread::create([&] { verdict = mirror->request(request); }));
-        // Never longer than CallTimeout: the request gives up then.
-        QEventLoop loop;
-        connect(caller.get(), &QThread::finished, &loop, &QEventLoop::quit);
-        caller->start();
-        loop.exec();
-        return verdict;
-    };
-    thread.start();
-    const auto stop = qScopeGuard([&] {
-        thread.quit();
-        thread.wait();
-    });
-    QTRY_COMPARE(mirror->snapshot().state, State::Off);
-    QVERIFY(ask({ Kind::Connect }).taken);
-    QTRY_COMPARE_WITH_TIMEOUT(mirror->snapshot().state, State::On, 10000);
-
-    QVERIFY(ask(wavelength).taken);
-    QCOMPARE(mirror->snapshot().state, State::Moving);
-    QTRY_COMPARE_WITH_TIMEOUT(mirror->snapshot().state, State::On, 10000);
-    QCOMPARE(mirror->snapshot().wavelength, 546.075);
-    QCOMPARE(mirror->snapshot().position, 21843);
-
-    QVERIFY(ask({ Kind::MoveRelative, 8000 }).taken);
-    simulator.hangUp();
-    QTRY_COMPARE(mirror->snapshot().state, State::Fault);
-    const QString status = mirror->snapshot().status;
-    QVERIFY2(
-        status.startsWith(QStringLiteral("The panel reports \"port lost\": serial port %1 lost: ")
-                              .arg(simulator.devicePath()))
-            && status.endsWith("MoveRelative 8000 steps failed." + reconnect),
-        qPrintable(status));
 }
 
 QTEST_MAIN(TestPanelMirror)
