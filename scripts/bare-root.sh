@@ -5,6 +5,7 @@
 # release's code name and copied afresh for every check.
 
 source scripts/release.sh
+source scripts/lib/wait.sh
 
 roots=$(realpath -m "${MONOPANEL_ROOTS:-build-roots}")
 bare_root=
@@ -29,7 +30,7 @@ make_bare_root() {
     scripts/install-packages debootstrap
     if [[ ! -x $roots/$2/usr/bin/apt-get ]]; then
         echo "Making a bare $2 root in $roots/$2 (debootstrap)"
-        rm -rf --one-file-system "$roots/$2"
+        rm -rf --one-file-system "${roots:?}/$2"
         mkdir -p "$roots"
         debootstrap --variant=minbase "$2" "$roots/$2" >"$roots/debootstrap-$2.log"
     fi
@@ -110,9 +111,13 @@ release_bare_root() {
     done
 }
 
-# The root shares the network with this machine: a port that is free here.
-free_port() {
-    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+# Calls status() on the remote-control server on port $1 and prints the HTTP answer, headers
+# included. The root shares this machine's network (free_port gives its servers their ports),
+# so the call is made from here, with this machine's curl.
+call_status() {
+    curl -si --max-time 5 -H 'Content-Type: text/xml' \
+        --data-binary '<?xml version="1.0"?><methodCall><methodName>status</methodName></methodCall>' \
+        "http://127.0.0.1:$1/"
 }
 
 # A clean environment without a display, as root has it on a new machine.

@@ -3,6 +3,7 @@
 # simulator when needed, and starts them. Everything started ends with the script.
 
 scripts/install-packages
+source scripts/lib/wait.sh
 
 if [[ ! -f build/CMakeCache.txt ]]; then
     cmake -S . -B build -DCMAKE_BUILD_TYPE=Debug
@@ -17,17 +18,6 @@ stop_all() {
 trap stop_all EXIT
 trap 'exit 130' INT TERM
 
-# Whether nothing listens on TCP port $1, on any IPv4 interface.
-port_is_free() {
-    python3 -c 'import socket, sys
-s = socket.socket()
-s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-try:
-    s.bind(("0.0.0.0", int(sys.argv[1])))
-except OSError:
-    sys.exit(1)' "$1"
-}
-
 # Sets port to the panel's remote-control port: MONOPANEL_PORT, else 8086, else (8086 taken)
 # one the system has free. A taken port would leave the demo driving whatever listens there,
 # so a taken MONOPANEL_PORT ends the script.
@@ -41,7 +31,7 @@ choose_port() {
     elif port_is_free 8086; then
         port=8086
     else
-        port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("0.0.0.0", 0)); print(s.getsockname()[1])')
+        port=$(free_port)
         echo "Port 8086 is taken by another program: remote control is on port $port."
     fi
     choose_scpi_port
@@ -55,7 +45,7 @@ choose_scpi_port() {
     elif port_is_free 5025; then
         scpi_port=5025
     else
-        scpi_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("0.0.0.0", 0)); print(s.getsockname()[1])')
+        scpi_port=$(free_port)
         echo "Port 5025 is taken by another program: SCPI is on port $scpi_port."
     fi
     export MONOPANEL_SCPI_PORT=$scpi_port
