@@ -1,6 +1,6 @@
 #include "readywait.h"
 
-ReadyWait::ReadyWait(TriaxController *controller, int milliseconds, QObject *parent)
+ReadyWait::ReadyWait(TriaxController *controller, double seconds, QObject *parent)
     : QObject(parent)
     , controller(controller)
 {
@@ -9,9 +9,15 @@ ReadyWait::ReadyWait(TriaxController *controller, int milliseconds, QObject *par
     connect(controller, &TriaxController::stateChanged, this, &ReadyWait::check);
     connect(controller, &TriaxController::checkQueue, this, &ReadyWait::check);
     deadline.setSingleShot(true);
-    connect(&deadline, &QTimer::timeout, this, [this] { finish(Outcome::TimedOut); });
-    deadline.start(milliseconds);
+    connect(&deadline, &QTimer::timeout, this,
+        [this, seconds] { finish(Outcome::TimedOut, notReadyWithin(seconds)); });
+    deadline.start(qRound(seconds * 1000));
     QMetaObject::invokeMethod(this, &ReadyWait::check, Qt::QueuedConnection);
+}
+
+QString ReadyWait::notReadyWithin(double seconds)
+{
+    return QStringLiteral("not ready within %1 s").arg(seconds);
 }
 
 void ReadyWait::check()

@@ -26,10 +26,13 @@ public:
     enum class Outcome { Ready, Failed, TimedOut };
     Q_ENUM(Outcome)
 
-    ReadyWait(TriaxController *controller, int milliseconds, QObject *parent = nullptr);
+    ReadyWait(TriaxController *controller, double seconds, QObject *parent = nullptr);
+
+    // Why a wait of seconds ended without the instrument ready, in every face's words.
+    static QString notReadyWithin(double seconds);
 
 Q_SIGNALS:
-    // reason is settlingFailure() for Failed, else empty.
+    // reason is settlingFailure() for Failed, notReadyWithin() for TimedOut, else empty.
     void finished(ReadyWait::Outcome outcome, const QString &reason);
 
 private:

@@ -365,7 +365,7 @@ void ScpiConnection::setMask(const Command &command, void (ScpiStatus::*set)(int
 
 void ScpiConnection::waitReady(bool answer)
 {
-    blockingWait = new ReadyWait(controller, ReadyWait::MaxSeconds * 1000, this);
+    blockingWait = new ReadyWait(controller, ReadyWait::MaxSeconds, this);
     connect(blockingWait, &ReadyWait::finished, this,
         [this, answer](ReadyWait::Outcome outcome, const QString &reason) {
             blockingWait->deleteLater();
@@ -382,7 +382,7 @@ void ScpiConnection::waitReady(bool answer)
 void ScpiConnection::waitForOperationComplete()
 {
     delete operationWait;
-    operationWait = new ReadyWait(controller, ReadyWait::MaxSeconds * 1000, this);
+    operationWait = new ReadyWait(controller, ReadyWait::MaxSeconds, this);
     connect(operationWait, &ReadyWait::finished, this,
         [this](ReadyWait::Outcome outcome, const QString &reason) {
             operationWait->deleteLater();
@@ -400,8 +400,7 @@ void ScpiConnection::judgeWait(ReadyWait::Outcome outcome, const QString &reason
         status.push(notTakenError(controller->state()), reason);
         break;
     case ReadyWait::Outcome::TimedOut:
-        status.push(ScpiErrors::executionError,
-            QStringLiteral("not ready within %1 s").arg(ReadyWait::MaxSeconds));
+        status.push(ScpiErrors::executionError, reason);
         break;
     }
 }

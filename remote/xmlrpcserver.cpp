@@ -275,16 +275,17 @@ QVariant ServerXmlRPC::waitReady(double seconds)
     case TriaxController::Settling::Pending:
         break;
     }
-    const QString late = QStringLiteral("not ready within %1 s").arg(seconds);
     // A multicall answers all its calls at once: there it waits no time.
     KelpDeferredResponse *response = seconds > 0 ? rpcServer->deferResponse() : nullptr;
-    if (!response)
+    if (!response) {
+        const QString late = ReadyWait::notReadyWithin(seconds);
         return fault(Fault::timedOut,
             seconds > 0 ? late + QStringLiteral(": waitReady does not wait inside system.multicall")
                         : late);
-    auto *wait = new ReadyWait(controller, qRound(seconds * 1000), response);
+    }
+    auto *wait = new ReadyWait(controller, seconds, response);
     QObject::connect(wait, &ReadyWait::finished, response,
-        [this, response, late](ReadyWait::Outcome outcome, const QString &reason) {
+        [this, response](ReadyWait::Outcome outcome, const QString &reason) {
             switch (outcome) {
             case ReadyWait::Outcome::Ready:
                 response->finish(getState());
@@ -293,7 +294,7 @@ QVariant ServerXmlRPC::waitReady(double seconds)
                 response->finish(fault(Fault::notReady, reason));
                 break;
             case ReadyWait::Outcome::TimedOut:
-                response->finish(fault(Fault::timedOut, late));
+                response->finish(fault(Fault::timedOut, reason));
                 break;
             }
         });
