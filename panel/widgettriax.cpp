@@ -57,9 +57,12 @@ WidgetTriax::WidgetTriax(TriaxController *controller, const QString &remoteContr
     showGrating(controller->grating());
     showState(controller->state());
 
-    // What happened before the window came, its start included.
-    for (const EventLog::Event &event : controller->events()->after(0, EventLog::Capacity))
+    // What happened before the window came, its start included. The log has folded its
+    // repetitions already: each of its events is a line of its own.
+    for (const EventLog::Event &event : controller->events()->after(0, EventLog::Capacity)) {
+        lastLineEvent = 0;
         showLogEvent(event);
+    }
 
     installValidators();
     connectForm();

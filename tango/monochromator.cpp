@@ -254,6 +254,7 @@ void Monochromator::pushChanges()
     // Tango's monitor tells threads apart by their omni_thread.
     omni_thread::ensure_self self;
     std::optional<PanelSnapshot> last;
+    bool limitsSet = false;
     quint64 seen = 0;
     while (const std::optional<PanelSnapshot> now = mirror->waitForChange(seen)) {
         seen = now->generation;
@@ -271,8 +272,14 @@ void Monochromator::pushChanges()
                 push_archive_event(name, pushed, stamp, currentQuality);
             };
             const PanelSnapshot previous = last.value_or(PanelSnapshot());
-            if (now->limits && !previous.limits)
-                setLimits(*now->limits);
+            // A database that does not take the limits now must not hold the events back: the
+            // next change tries again.
+            if (now->limits && !limitsSet) {
+                try {
+                    setLimits(*now->limits);
+                    limitsSet = true;
+                } catch (const Tango::DevFailed &) { }
+            }
             push("Wavelength", &pushed.wavelength, now->wavelength, previous.wavelength);
             push("Position", &pushed.position, now->position, previous.position);
             push("EntranceSlit", &pushed.entranceSlit, now->entranceSlit, previous.entranceSlit);
@@ -292,9 +299,8 @@ void Monochromator::pushChanges()
             }
             last = now;
         } catch (const Tango::DevFailed &) {
-            // The monitor was not free in time (the device is being deleted or re-initialised),
-            // or the database did not take the limits: the next change pushes and sets what this
-            // one would have.
+            // The monitor was not free in time (the device is being deleted or re-initialised):
+            // the next change pushes and sets what this one would have.
         }
     }
 }

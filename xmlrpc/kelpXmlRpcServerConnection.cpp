@@ -36,6 +36,9 @@ KelpXmlRpcServerConnection::KelpXmlRpcServerConnection(
     , socket(socket)
     , host(host)
 {
+    // While a call is answered, later requests wait in the socket: once this much waits there,
+    // it stops reading from the system and TCP holds the client back.
+    socket->setReadBufferSize(KelpConnectionHost::MaxHeaderSize);
     connect(socket, &QTcpSocket::readyRead, this, &KelpXmlRpcServerConnection::readFromSocket);
     connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
     requestTimer.setSingleShot(true);
@@ -98,12 +101,12 @@ void KelpXmlRpcServerConnection::releaseBuffer()
 
 void KelpXmlRpcServerConnection::readFromSocket()
 {
-    if (state == State::Completed)
+    // A call being answered, by a slot that runs an event loop or later, keeps what follows
+    // waiting in the socket; readRequests() takes it once the response has gone.
+    if (state == State::Completed || state == State::Calling)
         return;
     received += socket->readAll();
-    // A slot that runs an event loop must not see the next request begin under it.
-    if (state != State::Calling)
-        readRequests();
+    readRequests();
 }
 
 void KelpXmlRpcServerConnection::readRequests()
@@ -113,6 +116,8 @@ void KelpXmlRpcServerConnection::readRequests()
         if (state == State::Calling)
             return;
         if (state == State::Idle) {
+            if (socket)
+                received += socket->readAll();
             // Some clients end a body with a line break that Content-Length does not count.
             while (received.startsWith("\r\n") || received.startsWith('\n'))
                 received.remove(0, received.startsWith('\n') ? 1 : 2);

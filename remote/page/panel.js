@@ -210,9 +210,10 @@ function showOffline(why) {
 
 // --- Events -----------------------------------------------------------------------------------
 
+// The newest event shown; 0 when the list is to be read afresh.
 let lastEvent = 0;
 
-function eventItem(event) {
+function eventItem() {
   const item = document.createElement("li");
   item.className = "event";
   const time = document.createElement("time");
@@ -245,6 +246,9 @@ function fillEvent(item, event) {
 // Newest first; a repetition of the newest updates it, as the program folds it.
 function showEvents(events) {
   const list = $("events");
+  if (lastEvent === 0) {
+    list.replaceChildren();
+  }
   for (const event of events) {
     const newest = list.firstElementChild;
     if (event.count > 1 && newest && newest.dataset.key === eventKey(event)) {
@@ -281,6 +285,8 @@ async function poll() {
     showEvents(events);
   } catch (error) {
     showOffline(error.name === "AbortError" ? "the program does not answer" : error.message);
+    // The program may come back started anew, its events numbered from 1 again.
+    lastEvent = 0;
   }
   setTimeout(poll, PollInterval);
 }
