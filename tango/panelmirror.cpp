@@ -115,9 +115,9 @@ void PanelMirror::poll()
     // Until the panel has told its limits, every poll asks for them with the state: the device
     // learns them from the first answer, or once a panel unreachable at start-up answers.
     const bool askLimits = !snapshot().limits;
-    const QVariantList limitsAndState { PanelWire::getLimits(), PanelWire::getState() };
     KelpObject *call = askLimits
-        ? client->call(QStringLiteral("system.multicall"), { QVariant(limitsAndState) })
+        ? client->call(QStringLiteral("system.multicall"),
+            { QVariant(QVariantList { PanelWire::getLimits(), PanelWire::getState() }) })
         : client->call(RemoteContract::Method::getState);
     connect(
         call, &KelpObject::aresponse, this, [this, askLimits](QVariant &result, QNetworkReply *) {

@@ -140,7 +140,8 @@ QString verdictOf(const QVariant &answer)
     const QVariant result = resultOf(answer);
     if (result.typeId() != QMetaType::QString)
         return QString();
-    return result.toString().isNull() ? QStringLiteral("") : result.toString();
+    const QString verdict = result.toString();
+    return verdict.isNull() ? QStringLiteral("") : verdict;
 }
 
 bool isOutOfRange(const QString &verdict)

@@ -81,9 +81,11 @@ void KelpWriter::params(int depth, const QVariantList &values)
     close(depth, "params");
 }
 
-void KelpWriter::value(int depth, const QVariant &v)
+void KelpWriter::value(int depth, const QVariantMap &map)
 {
-    value(depth, *KelpValueType::carrying(v.metaType()), v);
+    open(depth, "value");
+    members(depth + 1, map);
+    close(depth, "value");
 }
 
 QByteArray KelpWriter::document() const

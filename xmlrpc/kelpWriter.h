@@ -30,8 +30,8 @@ public:
     // "params" holding one "param" for each value; an empty "param" for a value that is not
     // marshalled.
     void params(int depth, const QVariantList &values);
-    // The "value" element for a marshalled value.
-    void value(int depth, const QVariant &value);
+    // The "value" element for a struct.
+    void value(int depth, const QVariantMap &map);
 
     // The document written so far.
     QByteArray document() const;
